@@ -1,0 +1,140 @@
+// A WriteHost for protocol tests: records everything the run shows, in order,
+// and answers the two boxes from scripted queues (or from a hook that a test
+// uses to act at that moment, e.g. to press Cancel or change the radio).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "writing/WriteHost.h"
+
+namespace qrb::test {
+
+class RecordingHost : public WriteHost {
+  public:
+    struct BarMove {
+        ProgressBarId bar;
+        int position;
+        bool operator==(const BarMove&) const = default;
+    };
+    struct Bar {
+        int minimum = 0;
+        int maximum = 100;
+        int position = 0;
+        bool visible = false;
+    };
+
+    // Every call in order, one short line each ("lamp 2", "text ...",
+    // "ask problem", "bar1 pos 7", ...), for order checks.
+    std::vector<std::string> log;
+
+    std::vector<std::string> texts;  // instruction texts in order
+    std::vector<int> lamps;          // lamp kinds in order (as asked)
+    std::vector<std::string> errors;
+    std::map<int, std::string> versionLabels;  // target -> text
+    std::vector<BarMove> barMoves;             // every position set, in order
+    Bar bar1;
+    Bar bar2;
+
+    bool dialogVisible = true;
+    int dialogCloses = 0;
+    int problemBoxes = 0;
+    int okBoxes = 0;
+
+    // Answers of "Problem on COM port" (true = OK, another attempt) and of
+    // "Ok ?" (true = OK). When a queue is empty the default answer is used.
+    std::deque<bool> problemAnswers;
+    std::deque<bool> okAnswers;
+    bool defaultProblemAnswer = false;
+    bool defaultOkAnswer = true;
+    // Called when the box is asked, before the answer is taken.
+    std::function<void()> onProblemBox;
+    std::function<void()> onOkBox;
+    std::function<void()> onCloseDialog;
+
+    const std::string& lastText() const {
+        static const std::string none;
+        return texts.empty() ? none : texts.back();
+    }
+    int lastLamp() const { return lamps.empty() ? 0 : lamps.back(); }
+    Bar& bar(ProgressBarId id) { return id == ProgressBarId::Bar1 ? bar1 : bar2; }
+
+    void setInstructionText(const std::string& text) override {
+        texts.push_back(text);
+        log.push_back("text " + text);
+    }
+    void showStatusLamp(int kind) override {
+        lamps.push_back(kind);
+        log.push_back("lamp " + std::to_string(kind));
+    }
+    void setVersionLabel(int target, const std::string& text) override {
+        versionLabels[target] = text;
+        log.push_back("version " + std::to_string(target) + " " + text);
+    }
+    void setProgressRange(ProgressBarId id, int minimum, int maximum) override {
+        bar(id).minimum = minimum;
+        bar(id).maximum = maximum;
+        log.push_back(name(id) + " range " + std::to_string(minimum) + " " +
+                      std::to_string(maximum));
+    }
+    void setProgressPosition(ProgressBarId id, int position) override {
+        bar(id).position = position;
+        barMoves.push_back({id, position});
+        log.push_back(name(id) + " pos " + std::to_string(position));
+    }
+    void setProgressVisible(ProgressBarId id, bool visible) override {
+        bar(id).visible = visible;
+        log.push_back(name(id) + (visible ? " show" : " hide"));
+    }
+    void hideDialog() override {
+        dialogVisible = false;
+        log.push_back("dialog hide");
+    }
+    void showDialog() override {
+        dialogVisible = true;
+        log.push_back("dialog show");
+    }
+    void closeDialog() override {
+        dialogVisible = false;
+        ++dialogCloses;
+        log.push_back("dialog close");
+        if (onCloseDialog)
+            onCloseDialog();
+    }
+    bool askProblemOnComPort() override {
+        ++problemBoxes;
+        log.push_back("ask problem");
+        if (onProblemBox)
+            onProblemBox();
+        return take(problemAnswers, defaultProblemAnswer);
+    }
+    bool askOkConfirmation() override {
+        ++okBoxes;
+        log.push_back("ask ok");
+        if (onOkBox)
+            onOkBox();
+        return take(okAnswers, defaultOkAnswer);
+    }
+    void showError(const std::string& message) override {
+        errors.push_back(message);
+        log.push_back("error " + message);
+    }
+
+  private:
+    static std::string name(ProgressBarId id) {
+        return id == ProgressBarId::Bar1 ? "bar1" : "bar2";
+    }
+    static bool take(std::deque<bool>& answers, bool fallback) {
+        if (answers.empty())
+            return fallback;
+        bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+}  // namespace qrb::test
