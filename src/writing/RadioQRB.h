@@ -1,0 +1,64 @@
+// The write run: the driver loop behind the write dialog, the handshake that
+// meets the radio and identifies the unit, and the dispatch to the target
+// procedure of the selected file.
+//
+// One WriteRun lives for one write dialog. It owns the receive framework,
+// which becomes the line's event sink; the line must outlive the run. Front
+// ends call RunWrite() once (the dialog's auto-start timer) and
+// btnWCancelClick() for the dialog's Cancel button, which is seen while the
+// run pumps events.
+#pragma once
+
+#include <exception>
+
+#include "writing/Line.h"
+#include "writing/SharedState.h"
+#include "writing/WriteFramework.h"
+#include "writing/WriteHost.h"
+
+namespace qrb {
+
+// How a run ended, for front ends that go on after it (the CLI's exit code).
+enum class RunOutcome {
+    Completed,  // the write finished and the person confirmed "Ok ?"
+    Ended,      // the person ended it: Cancel, or a failure not retried
+    FileError,  // the firmware file could not be read or was refused
+};
+
+// Results of the handshake steps: 0 success, 1 failure or stop, 2 the radio
+// sent nothing, 10 a whole reply with a wrong check byte.
+inline constexpr int kStepOk = 0;
+inline constexpr int kStepFailed = 1;
+inline constexpr int kStepNoReply = 2;
+inline constexpr int kStepBadChecksum = 10;
+
+class WriteRun {
+  public:
+    WriteRun(Line& line, WriteHost& host, SharedState& state);
+
+    // The driver loop: attempts until the write is confirmed or the person
+    // ends the run. When it returns after a Cancel during a transfer the
+    // port may still be open; the line's owner closes it when it goes.
+    RunOutcome RunWrite();
+
+    int Handshake();
+    void ConfigurePort();
+    int ConnectRadio();
+    int IdentifyUnit();
+    int ReadMasterVersion();
+    int ReadUnitVersion();
+
+    // The dialog's Cancel button.
+    void btnWCancelClick();
+
+    WriteFramework& framework() { return fw_; }
+
+  private:
+    int RunTargetProcedure();
+    void ShowFailure();
+    RunOutcome EndOnFileError(const std::exception& error);
+
+    WriteFramework fw_;
+};
+
+}  // namespace qrb
