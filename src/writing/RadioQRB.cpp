@@ -82,18 +82,8 @@ RunOutcome WriteRun::RunWrite() {
 
     while (!state.StopRequested) {
         fw_.ShowStatusLamp(kLampRed);
-        const int handshake = Handshake();
-        if (handshake != kStepOk) {
-            ShowFailure();
-            if (!host.askProblemOnComPort()) {
-                fw_.ShowStatusLamp(kLampGreen);
-                state.StopRequested = true;
-                fw_.ClosePort();
-                host.closeDialog();
-            } else {
-                host.setInstructionText(kRunningText);
-                fw_.ClosePort();
-            }
+        if (Handshake() != kStepOk) {
+            AskAfterFailedHandshake();
             continue;
         }
 
@@ -117,20 +107,44 @@ RunOutcome WriteRun::RunWrite() {
             fw_.ShowStatusLamp(kLampGreen);
             host.closeDialog();
         } else {
-            ShowFailure();
-            host.hideDialog();
-            if (!host.askProblemOnComPort()) {
-                fw_.ShowStatusLamp(kLampGreen);
-                state.StopRequested = true;
-                host.closeDialog();
-            } else {
-                host.showDialog();
-                host.setInstructionText(kRunningText);
-                fw_.ClosePort();
-            }
+            AskAfterFailedTransfer();
         }
     }
     return completed ? RunOutcome::Completed : RunOutcome::Ended;
+}
+
+// "Problem on COM port": Cancel ends the run, any other answer starts the
+// next attempt, which opens the port again.
+void WriteRun::AskAfterFailedHandshake() {
+    WriteHost& host = fw_.host();
+    fw_.ShowStatusLamp(kLampYellow);
+    host.setInstructionText(kFailureText);
+    if (!host.askProblemOnComPort()) {
+        fw_.ShowStatusLamp(kLampGreen);
+        fw_.state().StopRequested = true;
+        fw_.ClosePort();
+        host.closeDialog();
+    } else {
+        host.setInstructionText(kRunningText);
+        fw_.ClosePort();
+    }
+}
+
+// As above, with the dialog out of the way while the failure is shown.
+void WriteRun::AskAfterFailedTransfer() {
+    WriteHost& host = fw_.host();
+    fw_.ShowStatusLamp(kLampYellow);
+    host.hideDialog();
+    host.setInstructionText(kFailureText);
+    if (!host.askProblemOnComPort()) {
+        fw_.ShowStatusLamp(kLampGreen);
+        fw_.state().StopRequested = true;
+        host.closeDialog();
+    } else {
+        host.showDialog();
+        host.setInstructionText(kRunningText);
+        fw_.ClosePort();
+    }
 }
 
 // The target procedures read their whole file before they send any of it, so
@@ -144,11 +158,6 @@ RunOutcome WriteRun::EndOnFileError(const std::exception& error) {
     fw_.ShowStatusLamp(kLampGreen);
     fw_.host().showError(error.what());
     return RunOutcome::FileError;
-}
-
-void WriteRun::ShowFailure() {
-    fw_.ShowStatusLamp(kLampYellow);
-    fw_.host().setInstructionText(kFailureText);
 }
 
 int WriteRun::RunTargetProcedure() {

@@ -55,7 +55,8 @@ class WriteRun {
 
   private:
     int RunTargetProcedure();
-    void ShowFailure();
+    void AskAfterFailedHandshake();
+    void AskAfterFailedTransfer();
     RunOutcome EndOnFileError(const std::exception& error);
 
     WriteFramework fw_;
