@@ -1,8 +1,109 @@
-// Option unit image transfer: 128 KiB image in address frames.
+// The option unit's image transfer: the firmware file as a 128 KiB image,
+// sent in 128-byte address frames whose check byte is held back until the
+// unit has echoed the rest, then the end frame.
+#include <algorithm>
+#include <array>
+
+#include "firmware/SrecImage.h"
+#include "writing/OptionUnit.h"
 #include "writing/TargetProcedures.h"
 
 namespace qrb {
 
-int TransferOptionImage(WriteFramework&) { return 1; }
+namespace {
+
+constexpr int kBlockSize = 128;
+constexpr int kBlockCount = static_cast<int>(kOptionImageSize) / kBlockSize;  // 1024
+constexpr int kFrameSize = 1 + 4 + kBlockSize + 1;                            // 134
+constexpr int kFrameBodySize = kFrameSize - 1;  // sent before the check byte
+constexpr std::uint8_t kFrameStart = 0x50;
+
+constexpr int kByteGapMs = 4;
+constexpr int kBeforeEchoWaitMs = 2;
+constexpr int kBar1Cycle = 30;
+
+// Blocks 16..767 (addresses 800..17FFF) hold the unit's program; the rest
+// only when the file's header asks for all areas.
+bool BlockIsSent(int block, bool allAreas) {
+    return allAreas || (block >= 16 && block <= 767);
+}
+
+void BuildBlockFrame(std::array<std::uint8_t, kFrameSize>& frame, const FirmwareImage& image,
+                     int block) {
+    const std::uint32_t address = static_cast<std::uint32_t>(block) * kBlockSize;
+    frame[0] = kFrameStart;
+    frame[1] = static_cast<std::uint8_t>(address >> 24);
+    frame[2] = static_cast<std::uint8_t>(address >> 16);
+    frame[3] = static_cast<std::uint8_t>(address >> 8);
+    frame[4] = static_cast<std::uint8_t>(address);
+    const std::uint8_t* data = image.bytes.data() + address;
+    std::copy(data, data + kBlockSize, frame.begin() + 5);
+    frame[kFrameSize - 1] =
+        static_cast<std::uint8_t>(0x100 - WriteFramework::ByteSum(frame.data(), kFrameBodySize));
+}
+
+void SendPaced(WriteFramework& fw, const std::uint8_t* bytes, int count) {
+    for (int i = 0; i < count; ++i) {
+        fw.SendByte(bytes[i]);
+        fw.Sleep(kByteGapMs);
+    }
+}
+
+// One block: the frame without its check byte, the echo of those 133 bytes,
+// then the check byte, its echo and the unit's ACK at index 134.
+bool SendBlock(WriteFramework& fw, const std::array<std::uint8_t, kFrameSize>& frame) {
+    fw.ReplyTimedOut = false;
+    fw.ArmReceiveTimer(5000);
+    fw.ReceivedCount = 0;
+    SendPaced(fw, frame.data(), kFrameBodySize);
+    fw.Sleep(kBeforeEchoWaitMs);
+    if (!fw.WaitForReply(kFrameBodySize, 10000))
+        return false;
+    fw.SendByte(frame[kFrameSize - 1]);
+    return fw.WaitForReply(kFrameSize + 1, 500) && fw.ReceiveBuffer[kFrameSize] == ACK;
+}
+
+}  // namespace
+
+int TransferOptionImage(WriteFramework& fw) {
+    SharedState& state = fw.state();
+    const FirmwareImage image =
+        BuildSrecImage(state.SelectedFileName, kOptionImageSize, state.KeyIndex);
+    return TransferOptionImage(fw, image);
+}
+
+int TransferOptionImage(WriteFramework& fw, const FirmwareImage& image) {
+    if (image.bytes.size() != kOptionImageSize)
+        return 1;  // never read or send beyond the image
+    WriteHost& host = fw.host();
+    host.setProgressRange(ProgressBarId::Bar1, 0, kBar1Cycle - 1);
+    host.setProgressRange(ProgressBarId::Bar2, 0, kBlockCount - 1);
+    host.setProgressPosition(ProgressBarId::Bar2, 0);
+    host.setProgressVisible(ProgressBarId::Bar2, true);
+    fw.ChecksumText = ChecksumText(image.checksum);
+
+    // A Cancel pressed while the file was read is forgotten here.
+    fw.state().StopRequested = false;
+    const bool allAreas = fw.state().WriteAllAreas;
+    std::array<std::uint8_t, kFrameSize> frame{};
+    for (int block = 0; block < kBlockCount; ++block) {
+        if (!BlockIsSent(block, allAreas)) {
+            host.setProgressPosition(ProgressBarId::Bar2, block);
+            continue;
+        }
+        BuildBlockFrame(frame, image, block);
+        if (!SendBlock(fw, frame))
+            return 1;
+        host.setProgressPosition(ProgressBarId::Bar1, block % kBar1Cycle);
+        host.setProgressPosition(ProgressBarId::Bar2, block);
+        fw.ProcessMessages();
+        if (fw.state().StopRequested)
+            return 1;
+    }
+
+    fw.ReceivedCount = 0;
+    SendPaced(fw, EndFrame.data(), static_cast<int>(EndFrame.size()));
+    return fw.WaitForReply(7, 5000) && fw.ReceiveBuffer[6] == ACK ? 0 : 1;
+}
 
 }  // namespace qrb
