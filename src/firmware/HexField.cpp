@@ -1,0 +1,43 @@
+#include "firmware/HexField.h"
+
+#include <string>
+
+#include "firmware/FirmwareError.h"
+
+namespace qrb {
+
+namespace {
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::uint64_t ParseHexField(std::string_view line, std::size_t start, std::size_t digits) {
+    // A line that ends inside the field leaves only part of it (maybe none);
+    // that part is what the message shows.
+    const std::string_view field = start < line.size() ? line.substr(start, digits) : "";
+    std::uint64_t value = 0;
+    bool valid = field.size() == digits;
+    for (std::size_t i = 0; valid && i < field.size(); ++i) {
+        const int digit = hexDigitValue(field[i]);
+        valid = digit >= 0;
+        value = value * 16 + static_cast<std::uint64_t>(digit < 0 ? 0 : digit);
+    }
+    if (!valid) {
+        throw ConversionError("'" + std::string(field) + "' is not a valid integer value");
+    }
+    return value;
+}
+
+}  // namespace qrb
