@@ -26,10 +26,16 @@ namespace qrb::sim {
 
 // One frame as the unit received it.
 struct FrameRecord {
-    std::uint32_t number =
-        0;  // block number (Master CPU), address (option unit), line index (Slave CPU)
+    // Block number (Master CPU), address (option unit), line index (Slave CPU).
+    std::uint32_t number = 0;
     Micros at{0};
     bool accepted = false;
+};
+
+// How an answer goes out (see RadioModel::answer).
+struct AnswerShape {
+    Micros delay{-1};           // from the command's last byte; negative: answerDelay
+    bool hasCheckByte = false;  // the last byte is a check byte (badCheck applies)
 };
 
 class RadioModel {
@@ -93,11 +99,6 @@ class RadioModel {
     virtual void resetSession() = 0;
     virtual const CommonFaults& commonFaults() const = 0;
 
-    struct AnswerShape {
-        Micros delay{-1};           // from the command's last byte; negative: answerDelay
-        bool hasCheckByte = false;  // the last byte is a check byte (badCheck applies)
-        int frameOrdinal = -1;      // Step::Frame: the frame's number in the transfer
-    };
     // Schedules an answer to a command that ended at `at`, after its echo,
     // with the common faults applied. Returns when the answer is due, or
     // nothing when the unit stays silent.
@@ -105,6 +106,8 @@ class RadioModel {
                                  AnswerShape shape = {});
     // The port vanishes once everything scheduled so far has been sent.
     void vanishAfterScheduledOutput();
+    // Frame `frameOrdinal` of the transfer was answered: vanish if asked to.
+    void checkVanish(int frameOrdinal);
 
     void violation(Micros at, std::string what) { recordViolation(at, std::move(what)); }
     void countVersionAnswer() { ++versionAnswers_; }
@@ -113,15 +116,13 @@ class RadioModel {
   private:
     void scheduleEcho(std::uint8_t byte, Micros at);
     void push(Burst burst);
+    bool readyActive() const;
     void emitReadyBytesUntil(Micros now);
-    bool takeReadyByte(Micros now, Burst& out);
-    void handleFirstByte(std::uint8_t byte, Micros at);
     int lengthOf(const std::vector<std::uint8_t>& prefix) const;
-    void handleCommon(const std::vector<std::uint8_t>& command, Micros at);
     void handleIdentification(const std::vector<std::uint8_t>& command, Micros at);
-    void handleUnitVersion(Micros at);
     std::vector<std::uint8_t> identificationAnswer() const;
-    bool silenced(Step step, int occurrence, Micros at);
+    void handleUnitVersion(Micros at);
+    void handleEnd(const std::vector<std::uint8_t>& command, Micros at);
 
     Unit unit_;
     RadioConfig config_;
@@ -142,6 +143,7 @@ class RadioModel {
     int versionAnswers_ = 0;
     int versionAcks_ = 0;
     bool versionAckAwaited_ = false;
+    bool lastAnswerAltered_ = false;  // the last answer was bent by a fault
     std::uint64_t bytesReceived_ = 0;
     std::optional<Micros> endCommandAt_;
     std::optional<Micros> vanishAt_;

@@ -130,12 +130,15 @@ class VirtualLine : public qrb::Line {
 
     void syncModelTo(Micros t);
     void collectModelOutput(Micros upTo);
+    bool answerScheduled() const;
     void queueBurst(Burst burst);
+    Micros pace(Micros due, std::size_t byteCount);
     void queueArrival(Micros at, std::vector<std::uint8_t> bytes);
     std::optional<Micros> nextEngineEvent() const;
     std::optional<Micros> nextInternalEvent() const;
     bool handleOneDueEvent();
-    void deliver(std::vector<std::uint8_t> bytes, Micros at);
+    void deliver(std::vector<std::uint8_t> bytes);
+    [[noreturn]] void stuck(const std::string& what);
 
     RadioModel& model_;
     VirtualLineOptions options_;
@@ -155,6 +158,8 @@ class VirtualLine : public qrb::Line {
     std::optional<Micros> timerDue_;
     std::multimap<Micros, Callback> callbacks_;
     std::uint64_t nextCallbackSequence_ = 0;
+    Micros lastPumpAt_{-1};
+    std::uint64_t pumpsWithoutProgress_ = 0;
     LineCounters counters_;
     std::vector<TraceEntry> trace_;
 };
