@@ -1,0 +1,120 @@
+// COM port numbers and the Linux devices that stand for them.
+#include "serial/ComPortNames.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+
+namespace qrb {
+namespace {
+
+// Each device family covers 32 consecutive COM numbers.
+struct DeviceFamily {
+    std::string_view name;  // device name without its index
+    int firstPort;          // COM number of index 0
+};
+constexpr std::array<DeviceFamily, 3> kFamilies{{
+    {"ttyS", 1},
+    {"ttyUSB", 33},
+    {"ttyACM", 65},
+}};
+constexpr int kPortsPerFamily = 32;
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// A whole decimal number without sign; nullopt for anything else.
+std::optional<int> ParseIndex(std::string_view digits) {
+    if (digits.empty() || digits.size() > 9) {
+        return std::nullopt;
+    }
+    int value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc{} || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool StartsWithComIgnoringCase(std::string_view text) {
+    return text.size() >= 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(text[2])) == 'M';
+}
+
+}  // namespace
+
+std::map<int, std::string> ParseComPortOverrides(const std::string& value) {
+    std::map<int, std::string> overrides;
+    std::string_view rest = value;
+    while (!rest.empty()) {
+        const std::size_t separator = rest.find(';');
+        const std::string_view entry = Trim(rest.substr(0, separator));
+        rest =
+            separator == std::string_view::npos ? std::string_view{} : rest.substr(separator + 1);
+
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view name = Trim(entry.substr(0, equals));
+        const std::string_view path = Trim(entry.substr(equals + 1));
+        if (!StartsWithComIgnoringCase(name) || path.empty()) {
+            continue;
+        }
+        const std::optional<int> portNo = ParseIndex(name.substr(3));
+        if (!portNo || *portNo < 1) {
+            continue;
+        }
+        overrides[*portNo] = std::string(path);  // a later entry wins
+    }
+    return overrides;
+}
+
+std::map<int, std::string> ComPortOverrides() {
+    const char* value = std::getenv("QRB117_COMPORTS");
+    return value == nullptr ? std::map<int, std::string>{} : ParseComPortOverrides(value);
+}
+
+std::string ComPortDevicePath(int portNo) {
+    const std::map<int, std::string> overrides = ComPortOverrides();
+    if (const auto found = overrides.find(portNo); found != overrides.end()) {
+        return found->second;
+    }
+    for (const DeviceFamily& family : kFamilies) {
+        const int index = portNo - family.firstPort;
+        if (index >= 0 && index < kPortsPerFamily) {
+            return "/dev/" + std::string(family.name) + std::to_string(index);
+        }
+    }
+    return {};
+}
+
+std::optional<int> ComPortNumberForDevice(const std::string& deviceName) {
+    std::string_view name = deviceName;
+    constexpr std::string_view kDevPrefix = "/dev/";
+    if (name.substr(0, kDevPrefix.size()) == kDevPrefix) {
+        name.remove_prefix(kDevPrefix.size());
+    }
+    for (const DeviceFamily& family : kFamilies) {
+        if (name.substr(0, family.name.size()) != family.name) {
+            continue;
+        }
+        const std::optional<int> index = ParseIndex(name.substr(family.name.size()));
+        if (index && *index < kPortsPerFamily) {
+            return family.firstPort + *index;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace qrb

@@ -1,0 +1,80 @@
+// Hands line events from the worker threads to the owner thread.
+#include "serial/CommNotifier.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <memory>
+
+namespace qrb {
+
+class CommNotifier::NoticeEvent : public QEvent {
+  public:
+    NoticeEvent(std::uint64_t session, CommNotice notice, std::int32_t parameter,
+                std::shared_ptr<Delivery> delivery)
+        : QEvent(eventType()),
+          session_(session),
+          notice_(notice),
+          parameter_(parameter),
+          delivery_(std::move(delivery)) {}
+
+    static QEvent::Type eventType() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    std::uint64_t session_;
+    CommNotice notice_;
+    std::int32_t parameter_;
+    std::shared_ptr<Delivery> delivery_;
+};
+
+CommNotifier::CommNotifier(Dispatch dispatch, QObject* parent)
+    : QObject(parent), dispatch_(std::move(dispatch)) {}
+
+CommNotifier::~CommNotifier() {
+    // Events still queued die with this object; nobody may wait for them.
+    std::lock_guard lock(mutex_);
+    ++releaseDepth_;
+    changed_.notify_all();
+}
+
+void CommNotifier::send(std::uint64_t session, CommNotice notice, std::int32_t parameter) {
+    auto delivery = std::make_shared<Delivery>();
+    QCoreApplication::postEvent(this, new NoticeEvent(session, notice, parameter, delivery));
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return delivery->handled || releaseDepth_ > 0; });
+}
+
+bool CommNotifier::event(QEvent* event) {
+    if (event->type() != NoticeEvent::eventType()) {
+        return QObject::event(event);
+    }
+    auto* notice = static_cast<NoticeEvent*>(event);
+    // The worker is let go even when a handler throws.
+    struct HandledOnExit {
+        CommNotifier& notifier;
+        Delivery& delivery;
+        ~HandledOnExit() { notifier.markHandled(delivery); }
+    } handledOnExit{*this, *notice->delivery_};
+    dispatch_(notice->notice_, notice->parameter_, notice->session_);
+    return true;
+}
+
+void CommNotifier::markHandled(Delivery& delivery) {
+    std::lock_guard lock(mutex_);
+    delivery.handled = true;
+    changed_.notify_all();
+}
+
+CommNotifier::WaitRelease::WaitRelease(CommNotifier& notifier) : notifier_(notifier) {
+    std::lock_guard lock(notifier_.mutex_);
+    ++notifier_.releaseDepth_;
+    notifier_.changed_.notify_all();
+}
+
+CommNotifier::WaitRelease::~WaitRelease() {
+    std::lock_guard lock(notifier_.mutex_);
+    --notifier_.releaseDepth_;
+}
+
+}  // namespace qrb

@@ -1,0 +1,91 @@
+// The serial component's two worker threads.
+//
+// TCommTransThread writes the blocks that Send hands over, in order, and
+// raises or drops RTS around each burst in the half-duplex modes.
+// TCommReceiveThread waits for line events and reports them to the owner
+// thread. Both are created stopped and started explicitly. After a stop
+// request each one first lets go of the port (waitUntilPortReleased()
+// returns), then makes its fixed pause and ends; Close joins them.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <latch>
+#include <thread>
+
+#include "serial/CommSession.h"
+#include "serial/TransmitQueue.h"
+
+namespace qrb {
+
+class CommWorker {
+  public:
+    CommWorker(const CommWorker&) = delete;
+    CommWorker& operator=(const CommWorker&) = delete;
+
+    // Starts the thread; throws std::system_error when it cannot.
+    void start();
+    // Blocks until the thread no longer touches the port; at once when the
+    // thread was never started.
+    void waitUntilPortReleased();
+    void join();
+
+  protected:
+    explicit CommWorker(CommSession& session) : session_(session) {}
+    ~CommWorker();
+
+    virtual void execute() = 0;
+    bool stopRequested() const { return stopRequested_.load(); }
+    void markStopRequested() { stopRequested_.store(true); }
+
+    CommSession& session_;
+
+  private:
+    void run();
+
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+    std::latch portReleased_{1};
+};
+
+class TCommTransThread final : public CommWorker {
+  public:
+    TCommTransThread(CommSession& session, std::size_t handOverCapacity)
+        : CommWorker(session), queue_(handOverCapacity) {}
+    ~TCommTransThread() { join(); }
+
+    // Hands a block to the thread; false when it was not taken.
+    bool post(TransmitBlock& block) { return queue_.push(block); }
+    void requestStop();
+
+    // Milliseconds of one character plus one, for the RTS bursts.
+    void setCharDelay(int milliseconds) { charDelayMs_.store(milliseconds); }
+    int charDelay() const { return charDelayMs_.load(); }
+
+  private:
+    void execute() override;
+    void writeBatch(std::deque<TransmitBlock>& batch);
+    void reportWriteFailure();
+    bool halfDuplex() const;
+    void burstStart();
+    void burstEnd();
+    SteadyDeadline deadlineFor(std::size_t length);
+
+    TransmitQueue queue_;
+    std::atomic<int> charDelayMs_{0};
+    bool burstStarted_ = false;
+};
+
+class TCommReceiveThread final : public CommWorker {
+  public:
+    explicit TCommReceiveThread(CommSession& session) : CommWorker(session) {}
+    ~TCommReceiveThread() { join(); }
+
+    void requestStop();
+
+  private:
+    void execute() override;
+};
+
+}  // namespace qrb

@@ -1,0 +1,54 @@
+// The ordered hand-over of transmit blocks from the owner thread to the
+// transmit thread.
+//
+// Blocks come out in the order they went in. The transmit thread takes
+// everything queued in one go, so a burst of single-byte sends costs it one
+// wake-up rather than one per byte, and the sender wakes it only when it is
+// actually asleep.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace qrb {
+
+// A copy of at most BufLenTrans bytes that a send hands over.
+struct TransmitBlock {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t length = 0;
+
+    // A block holding a copy of the bytes; an empty block when memory is short.
+    static TransmitBlock CopyOf(const std::uint8_t* source, std::size_t length);
+    explicit operator bool() const { return bytes != nullptr; }
+};
+
+class TransmitQueue {
+  public:
+    // capacity: blocks that may wait in the queue before push() refuses.
+    explicit TransmitQueue(std::size_t capacity) : capacity_(capacity) {}
+
+    // False when the block was not taken (queue full or closed); the block
+    // then still belongs to the caller.
+    bool push(TransmitBlock& block);
+    // Waits until blocks are queued or the queue is closed, then moves every
+    // queued block to the end of out. False once the queue is closed.
+    bool waitAndTakeAll(std::deque<TransmitBlock>& out);
+    // Moves every queued block to the end of out without waiting.
+    void takeAll(std::deque<TransmitBlock>& out);
+    // Ends waitAndTakeAll() and refuses further blocks.
+    void close();
+
+  private:
+    const std::size_t capacity_;
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::deque<TransmitBlock> blocks_;
+    bool closed_ = false;
+    bool takerWaiting_ = false;
+};
+
+}  // namespace qrb
