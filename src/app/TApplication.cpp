@@ -1,0 +1,20 @@
+#include "app/TApplication.h"
+
+#include "app/DefaultErrorBox.h"
+
+namespace qrb {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QString::fromUtf8(kApplicationTitle));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowDefaultErrorBox(std::current_exception());
+        return false;
+    }
+}
+
+}  // namespace qrb
