@@ -47,6 +47,19 @@ bool MatchesPattern(std::string_view name, std::string_view pattern);
 // the time of day is exactly midnight.
 std::string DateText(long long secondsSinceEpoch, const QLocale& locale);
 
+// DateText for many entries with one locale.
+class DateTextFormat {
+  public:
+    explicit DateTextFormat(const QLocale& locale);
+    std::string text(long long secondsSinceEpoch) const;
+
+  private:
+    QString withZone(const char* zone) const;
+
+    QLocale locale_;
+    QString timeFormat_;
+};
+
 // Appends {name, date text, ""} for every entry of folder (files and
 // directories, hidden ones included) whose name matches pattern, in the order
 // the directory lists them. False when none matched (rows unchanged); a folder

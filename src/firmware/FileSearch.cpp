@@ -1,10 +1,12 @@
 // Finding the firmware files of one pattern in a folder: the search path, the
 // wildcard match, the date text of an entry and the listing itself.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QDateTime>
-#include <QTimeZone>
+#include <QDate>
+#include <QTime>
+#include <ctime>
 #include <memory>
 
 #include "firmware/FileCatalogue.h"
@@ -21,10 +23,12 @@ struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-// Last-write time of an entry; a dangling link is described by the link itself.
-bool lastWriteTime(const std::string& path, long long& seconds) {
+// Last-write time of a folder entry; a dangling link is described by the
+// link itself.
+bool lastWriteTime(DIR* dir, const char* name, long long& seconds) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0) {
+    if (::fstatat(::dirfd(dir), name, &info, 0) != 0 &&
+        ::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
     seconds = static_cast<long long>(info.st_mtim.tv_sec);
@@ -54,16 +58,53 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
     return true;
 }
 
-std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {
+DateTextFormat::DateTextFormat(const QLocale& locale)
+    : locale_(locale), timeFormat_(locale.timeFormat(QLocale::LongFormat)) {}
+
+std::string DateTextFormat::text(long long secondsSinceEpoch) const {
     // The listing keeps two-second resolution: odd seconds round down.
-    const long long evenSeconds = secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2);
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(evenSeconds);
-    QString text = locale.toString(local.date(), QLocale::ShortFormat);
-    if (local.time() != QTime(0, 0)) {
+    const auto evenSeconds =
+        static_cast<std::time_t>(secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2));
+    std::tm local{};
+    if (!::localtime_r(&evenSeconds, &local)) {
+        return std::string();
+    }
+    QString text = locale_.toString(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+                                    QLocale::ShortFormat);
+    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
         text += ' ';
-        text += locale.toString(local, locale.timeFormat(QLocale::LongFormat));
+        text += locale_.toString(QTime(local.tm_hour, local.tm_min, local.tm_sec),
+                                 withZone(local.tm_zone ? local.tm_zone : ""));
     }
     return text.toStdString();
+}
+
+// The long time format with its time-zone field ('t') replaced by the zone
+// in force at that moment, as a quoted literal. (A bare time has no zone of
+// its own.)
+QString DateTextFormat::withZone(const char* zone) const {
+    QString quoted = "'" + QString::fromLocal8Bit(zone).replace("'", "''") + "'";
+    QString format;
+    bool inQuotes = false;
+    for (qsizetype i = 0; i < timeFormat_.size(); ++i) {
+        const QChar c = timeFormat_[i];
+        if (c == '\'') {
+            inQuotes = !inQuotes;
+        }
+        if (!inQuotes && c == 't') {
+            while (i + 1 < timeFormat_.size() && timeFormat_[i + 1] == 't') {
+                ++i;
+            }
+            format += quoted;
+        } else {
+            format += c;
+        }
+    }
+    return format;
+}
+
+std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {
+    return DateTextFormat(locale).text(secondsSinceEpoch);
 }
 
 bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_view pattern,
@@ -73,6 +114,7 @@ bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_vie
     if (!dir) {
         return false;
     }
+    const DateTextFormat dates(locale);
     bool found = false;
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name = entry->d_name;
@@ -80,10 +122,10 @@ bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_vie
             continue;
         }
         long long seconds = 0;
-        if (!lastWriteTime(SearchPath(directory, name), seconds)) {
+        if (!lastWriteTime(dir.get(), entry->d_name, seconds)) {
             continue;  // vanished between listing and looking at it
         }
-        rows.push_back({std::string(name), DateText(seconds, locale), std::string()});
+        rows.push_back({std::string(name), dates.text(seconds), std::string()});
         found = true;
     }
     return found;
