@@ -1,0 +1,323 @@
+// The handshake against the radio model in virtual time: meeting the ready
+// byte, identifying the unit, reading its version, and every result code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "RecordingHost.h"
+#include "WriteRunBench.h"
+#include "sim/MasterCpuModel.h"
+#include "sim/OptionUnitModel.h"
+#include "sim/SlaveCpuModel.h"
+#include "sim/VirtualLine.h"
+#include "writing/RadioQRB.h"
+
+namespace qrb {
+namespace {
+
+using sim::AnswerSelector;
+using sim::Micros;
+using sim::Step;
+using test::Ms;
+
+// One unit on a virtual line with the driver on top.
+template <class Model>
+struct UnitBench {
+    template <class... ModelArgs>
+    UnitBench(WriteTarget target, sim::VirtualLineOptions options, ModelArgs&&... modelArgs)
+        : radio(std::forward<ModelArgs>(modelArgs)...), line(radio, limited(options)) {
+        state.SelectedTarget = target;
+        state.ComPortNumber = 2;
+        state.ComBitRate = 4800;
+    }
+    static sim::VirtualLineOptions limited(sim::VirtualLineOptions options) {
+        options.timeLimit = std::chrono::minutes(10);
+        return options;
+    }
+    int sent(std::uint8_t byte) const {
+        return static_cast<int>(std::count_if(
+            line.trace().begin(), line.trace().end(), [byte](const sim::TraceEntry& e) {
+                return e.direction == sim::TraceEntry::Direction::ToRadio && e.byte == byte;
+            }));
+    }
+    std::vector<std::uint8_t> sentBytes() const {
+        std::vector<std::uint8_t> bytes;
+        for (const sim::TraceEntry& e : line.trace()) {
+            if (e.direction == sim::TraceEntry::Direction::ToRadio)
+                bytes.push_back(e.byte);
+        }
+        return bytes;
+    }
+    Micros firstSendOf(std::uint8_t byte) const {
+        for (const sim::TraceEntry& e : line.trace()) {
+            if (e.direction == sim::TraceEntry::Direction::ToRadio && e.byte == byte)
+                return e.at;
+        }
+        return Micros(-1);
+    }
+    void pressCancelAt(Micros when) {
+        line.at(when, [this] { run.btnWCancelClick(); });
+    }
+
+    Model radio;
+    sim::VirtualLine line;
+    test::RecordingHost host;
+    SharedState state;
+    WriteRun run{line, host, state};
+};
+
+using MasterUnit = UnitBench<sim::MasterCpuModel>;
+using SlaveUnit = UnitBench<sim::SlaveCpuModel>;
+using OptionUnit = UnitBench<sim::OptionUnitModel>;
+
+sim::MasterFaults MasterWith(void (*set)(sim::MasterFaults&)) {
+    sim::MasterFaults faults;
+    set(faults);
+    return faults;
+}
+
+TEST(Handshake, MasterCpuIsIdentifiedAndItsVersionShown) {
+    sim::RadioConfig config;
+    config.version = 0x0A1F;
+    MasterUnit bench(kMasterCpu, {}, config);
+
+    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+
+    EXPECT_EQ(bench.host.versionLabels[kMasterCpu], "0A1F");
+    EXPECT_TRUE(bench.line.isOpen()) << "the port stays open for the transfer";
+    const std::vector<std::uint8_t> expected = {0xA0, 0x65, 0x01, 0x50, 0x4A, 0xE1, 0x01, 0xE2};
+    EXPECT_EQ(bench.sentBytes(), expected);
+    EXPECT_TRUE(bench.radio.violationTexts().empty());
+}
+
+TEST(Handshake, PortIsSetUpFor38400With2StopBitsWhateverTheSetting) {
+    MasterUnit bench(kMasterCpu, {});
+    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    const PortSettings& used = bench.line.settings();
+    EXPECT_EQ(bench.state.ComBitRate, 38400);
+    EXPECT_EQ(used.bitRate, 38400);
+    EXPECT_EQ(used.portNo, 2);
+    EXPECT_EQ(used.charSize, 8);
+    EXPECT_EQ(used.parity, TCommParityBits::cpbNone);
+    EXPECT_EQ(used.stopBits, TCommStopBits::csb2);
+    EXPECT_EQ(used.flowCtrl, TCommFlowCtrls::cfcNone);
+}
+
+TEST(Handshake, SlaveCpuAndOptionUnitVersionsAreReadAndAcknowledged) {
+    sim::RadioConfig config;
+    config.version = 0xB20C;
+    SlaveUnit slave(kSlaveCpu, {}, config);
+    ASSERT_EQ(slave.run.Handshake(), kStepOk);
+    EXPECT_EQ(slave.host.versionLabels[kSlaveCpu], "B20C");
+    EXPECT_EQ(slave.sentBytes(),
+              (std::vector<std::uint8_t>{0xA0, 0x65, 0x01, 0x44, 0x56, 0x66, ACK}));
+    EXPECT_EQ(slave.radio.versionAcksReceived(), 1);
+
+    sim::OptionUnitConfig optionConfig;
+    optionConfig.version = 0x0307;
+    OptionUnit option(kOptionUnit, {}, optionConfig);
+    ASSERT_EQ(option.run.Handshake(), kStepOk);
+    EXPECT_EQ(option.host.versionLabels[kOptionUnit], "0307");
+    EXPECT_EQ(option.sentBytes(),
+              (std::vector<std::uint8_t>{0xA0, 0x65, 0x01, 0x41, 0x59, 0x66, ACK}));
+}
+
+TEST(ConnectRadio, PortThatCannotBeOpenedGives1) {
+    sim::VirtualLineOptions options;
+    options.failOpen = true;
+    MasterUnit bench(kMasterCpu, options);
+    EXPECT_EQ(bench.run.ConnectRadio(), kStepFailed);
+    EXPECT_FALSE(bench.line.isOpen());
+    EXPECT_TRUE(bench.sentBytes().empty());
+}
+
+TEST(ConnectRadio, FiveSecondsOfSilenceGive2) {
+    sim::RadioConfig config;
+    config.readyInterval = Micros(0);  // the radio never announces itself
+    MasterUnit bench(kMasterCpu, {}, config);
+    EXPECT_EQ(bench.run.ConnectRadio(), kStepNoReply);
+    EXPECT_GE(bench.line.now(), Ms(5000));
+    EXPECT_LE(bench.line.now(), Ms(5002));
+    EXPECT_TRUE(bench.sentBytes().empty());
+}
+
+TEST(ConnectRadio, NoiseAheadOfTheReadyByteDiscardsTheWholeArrival) {
+    // The first announcement is 7E 50 in one arrival: the 50 behind the noise
+    // is not taken; the answer goes to the next announcement (300 ms later).
+    MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith([](sim::MasterFaults& f) {
+                         f.garbageBefore = AnswerSelector{Step::Ready, 0, 1};
+                     }));
+    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    EXPECT_GE(bench.firstSendOf(0xA0), Ms(600));
+    EXPECT_EQ(bench.sent(0xA0), 1);
+}
+
+TEST(ConnectRadio, NoiseKeepsItWaitingUntilCancelEndsIt) {
+    // Noise every 300 ms: the 5 s silence rule never ends the wait.
+    MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith([](sim::MasterFaults& f) {
+                         f.garbageInstead = AnswerSelector{Step::Ready, 0, sim::kEvery};
+                     }));
+    bench.pressCancelAt(Ms(20000));
+    EXPECT_EQ(bench.run.ConnectRadio(), kStepFailed);
+    EXPECT_GE(bench.line.now(), Ms(20000));
+    EXPECT_LE(bench.line.now(), Ms(20002));
+    EXPECT_FALSE(bench.line.timerArmed());
+    EXPECT_EQ(bench.sent(0xA0), 0);
+}
+
+TEST(IdentifyUnit, ResultCodes) {
+    struct Case {
+        const char* what;
+        void (*fault)(sim::MasterFaults&);
+        int expected;
+        int sends;
+    };
+    const Case cases[] = {
+        {"wrong identification string", [](sim::MasterFaults& f) { f.identification = "PANEX"; },
+         kStepFailed, 1},
+        {"string right, sum wrong",
+         [](sim::MasterFaults& f) {
+             f.badCheck = AnswerSelector{Step::Identification, 0, 1};
+         },
+         kStepBadChecksum, 1},
+        {"no answer: three sends, then 1",
+         [](sim::MasterFaults& f) {
+             f.silentFrom = AnswerSelector{Step::Identification, 0, 1};
+         },
+         kStepFailed, 3},
+        {"answer cut short: resent",
+         [](sim::MasterFaults& f) {
+             f.truncate = AnswerSelector{Step::Identification, 0, 1};
+             f.truncateTo = 7;
+         },
+         kStepOk, 2},
+    };
+    for (const Case& c : cases) {
+        MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
+        ASSERT_EQ(bench.run.ConnectRadio(), kStepOk) << c.what;
+        EXPECT_EQ(bench.run.IdentifyUnit(), c.expected) << c.what;
+        EXPECT_EQ(bench.sent(0x65), c.sends) << c.what;
+    }
+}
+
+TEST(IdentifyUnit, SlaveNameNeedsItsTwoTrailingSpaces) {
+    sim::SlaveFaults faults;
+    faults.identification = "DSP-X";
+    SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
+    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    EXPECT_EQ(bench.run.IdentifyUnit(), kStepFailed);
+}
+
+TEST(IdentifyUnit, EchoAndAnswerInOneReceiveEvent) {
+    sim::VirtualLineOptions options;
+    options.grouping = sim::Grouping::EchoWithAnswer;
+    MasterUnit bench(kMasterCpu, options);
+    EXPECT_EQ(bench.run.Handshake(), kStepOk);
+    EXPECT_EQ(bench.sent(0x65), 1);
+    EXPECT_EQ(bench.sent(0xE1), 1);
+}
+
+TEST(IdentifyUnit, CancelIsSeenAfterTheWait) {
+    MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith([](sim::MasterFaults& f) {
+                         f.silentFrom = AnswerSelector{Step::Identification, 0, 1};
+                     }));
+    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    bench.pressCancelAt(bench.line.now() + Ms(100));
+    EXPECT_EQ(bench.run.IdentifyUnit(), kStepFailed);
+    EXPECT_EQ(bench.sent(0x65), 1) << "no second send after Cancel";
+}
+
+TEST(ReadMasterVersion, ResultCodes) {
+    struct Case {
+        const char* what;
+        void (*fault)(sim::MasterFaults&);
+        int expected;
+    };
+    const Case cases[] = {
+        {"refused with NAK", [](sim::MasterFaults& f) { f.refuseVersion = true; }, kStepFailed},
+        {"wrong check byte",
+         [](sim::MasterFaults& f) {
+             f.badCheck = AnswerSelector{Step::MasterVersion, 0, 1};
+         },
+         kStepBadChecksum},
+        {"no answer",
+         [](sim::MasterFaults& f) {
+             f.silentFrom = AnswerSelector{Step::MasterVersion, 0, 1};
+         },
+         kStepFailed},
+        {"neither ACK nor NAK",
+         [](sim::MasterFaults& f) {
+             f.garbageInstead = AnswerSelector{Step::MasterVersion, 0, 1};
+         },
+         kStepFailed},
+        {"answer cut short",
+         [](sim::MasterFaults& f) {
+             f.truncate = AnswerSelector{Step::MasterVersion, 0, 1};
+             f.truncateTo = 11;
+         },
+         kStepFailed},
+    };
+    for (const Case& c : cases) {
+        MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
+        EXPECT_EQ(bench.run.Handshake(), c.expected) << c.what;
+        EXPECT_EQ(bench.sent(0xE1), 1) << c.what;
+        EXPECT_TRUE(bench.host.versionLabels.empty()) << c.what;
+    }
+}
+
+TEST(ReadUnitVersion, AnswerArrivingWithTheEchoIsDiscardedAndTheCommandResent) {
+    sim::VirtualLineOptions options;
+    options.grouping = sim::Grouping::EchoWithAnswer;
+    SlaveUnit bench(kSlaveCpu, options);
+    EXPECT_EQ(bench.run.Handshake(), kStepFailed);
+    EXPECT_EQ(bench.sent(0x66), 3);
+    EXPECT_EQ(bench.sent(ACK), 0);
+}
+
+TEST(ReadUnitVersion, ResultCodes) {
+    struct Case {
+        const char* what;
+        void (*fault)(sim::SlaveFaults&);
+        int expected;
+        int sends;
+    };
+    const Case cases[] = {
+        {"wrong sum",
+         [](sim::SlaveFaults& f) {
+             f.badCheck = AnswerSelector{Step::UnitVersion, 0, 1};
+         },
+         kStepBadChecksum, 1},
+        {"no answer: three sends",
+         [](sim::SlaveFaults& f) {
+             f.silentFrom = AnswerSelector{Step::UnitVersion, 0, 1};
+         },
+         kStepFailed, 3},
+        {"slow first answer: resent, then read",
+         [](sim::SlaveFaults& f) {
+             f.slow = AnswerSelector{Step::UnitVersion, 0, 1};
+             f.slowBy = Ms(600);
+         },
+         kStepOk, 2},
+    };
+    for (const Case& c : cases) {
+        sim::SlaveFaults faults;
+        c.fault(faults);
+        SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
+        EXPECT_EQ(bench.run.Handshake(), c.expected) << c.what;
+        EXPECT_EQ(bench.sent(0x66), c.sends) << c.what;
+    }
+}
+
+TEST(ReadUnitVersion, CancelIsSeenAfterTheWait) {
+    sim::SlaveFaults faults;
+    faults.silentFrom = AnswerSelector{Step::UnitVersion, 0, 1};
+    SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
+    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    ASSERT_EQ(bench.run.IdentifyUnit(), kStepOk);
+    bench.pressCancelAt(bench.line.now() + Ms(100));
+    EXPECT_EQ(bench.run.ReadUnitVersion(), kStepFailed);
+    EXPECT_EQ(bench.sent(0x66), 1);
+}
+
+}  // namespace
+}  // namespace qrb
