@@ -107,6 +107,7 @@ bool MasterCpuModel::refuseNow(int ordinal, std::uint8_t& code) {
 }
 
 void MasterCpuModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros at) {
+    frameArrived(sessionFramesAccepted_);
     const std::uint8_t hi = frame[2];
     const std::uint8_t lo = frame[3];
     const std::uint32_t block = (static_cast<std::uint32_t>(hi) << 8) | lo;

@@ -423,6 +423,7 @@ bool OptionUnitModel::refuseNow(int ordinal) {
 void OptionUnitModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros at) {
     const std::uint32_t address = readBigEndian32(&frame[1]);
     const int ordinal = sessionFramesAccepted_;
+    frameArrived(ordinal);
     const auto refuseFrame = [&] {
         frames_.push_back(FrameRecord{address, at, false});
         answer(Step::Frame, {kNak}, at);

@@ -245,6 +245,13 @@ void RadioModel::vanishAfterScheduledOutput() {
     vanishAt_ = last + Micros{1'000};
 }
 
+void RadioModel::frameArrived(int frameOrdinal) {
+    const CommonFaults& f = commonFaults();
+    if (f.silentFromFrame && *f.silentFromFrame == frameOrdinal) {
+        silent_ = true;
+    }
+}
+
 void RadioModel::checkVanish(int frameOrdinal) {
     const CommonFaults& f = commonFaults();
     if (f.vanishAfterFrame && *f.vanishAfterFrame == frameOrdinal && !vanishAt_) {

@@ -106,6 +106,8 @@ class RadioModel {
                                  AnswerShape shape = {});
     // The port vanishes once everything scheduled so far has been sent.
     void vanishAfterScheduledOutput();
+    // Frame `frameOrdinal` of the transfer has come: fall silent if asked to.
+    void frameArrived(int frameOrdinal);
     // Frame `frameOrdinal` of the transfer was answered: vanish if asked to.
     void checkVanish(int frameOrdinal);
 

@@ -92,6 +92,9 @@ struct CommonFaults {
     // The unit stops answering at this answer and stays silent until its next
     // power-on. The echo goes on (it is the line's) unless silenceEcho is set.
     std::optional<AnswerSelector> silentFrom;
+    // The same from frame k of a transfer on (counted from 0 in the session;
+    // a resend keeps its number).
+    std::optional<int> silentFromFrame;
     bool silenceEcho = false;
 
     // A garbage byte ahead of the answer, or in place of the whole answer.

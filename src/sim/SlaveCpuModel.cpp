@@ -77,6 +77,7 @@ bool SlaveCpuModel::refuseNow(int ordinal) {
 
 void SlaveCpuModel::handleLineFrame(const std::vector<std::uint8_t>& frame, Micros at) {
     const int ordinal = sessionLinesAccepted_;
+    frameArrived(ordinal);
     const auto refuse = [&] {
         frames_.push_back(FrameRecord{static_cast<std::uint32_t>(ordinal), at, false});
         answer(Step::Frame, {kNak}, at, {});
