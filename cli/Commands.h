@@ -1,0 +1,17 @@
+// The commands of qrb117-cli. Each takes its arguments after the command
+// name and returns the exit status; bad usage throws UsageError.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qrb::cli {
+
+using Arguments = std::vector<std::string>;
+
+int RunPorts(const Arguments& args);
+int RunInfo(const Arguments& args);
+int RunWrite(const Arguments& args);
+int RunEncode(const Arguments& args);
+
+}  // namespace qrb::cli

@@ -1,0 +1,94 @@
+// qrb117-cli ports, info and encode: the commands that do not talk to a radio.
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "cli/Commands.h"
+#include "cli/FileChecks.h"
+#include "cli/Usage.h"
+#include "firmware/FirmwareError.h"
+#include "firmware/SflEncoder.h"
+#include "firmware/U_FileAccessQRB.h"
+#include "serial/SysfsRegistry.h"
+#include "serial/U_ComRS.h"
+
+namespace qrb::cli {
+
+namespace {
+
+bool WantsHelp(const Arguments& args) {
+    for (const auto& a : args) {
+        if (a == "--help" || a == "-h") {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunPorts(const Arguments& args) {
+    if (WantsHelp(args)) {
+        std::fputs(kPortsHelp, stdout);
+        return kExitOk;
+    }
+    if (!args.empty()) {
+        throw UsageError("ports takes no arguments");
+    }
+    SysfsRegistry registry;
+    std::vector<std::string> ports;
+    ListComPorts(registry, ports);
+    for (const auto& port : ports) {
+        std::printf("%s\n", port.c_str());
+    }
+    return kExitOk;
+}
+
+int RunInfo(const Arguments& args) {
+    if (WantsHelp(args)) {
+        std::fputs(kInfoHelp, stdout);
+        return kExitOk;
+    }
+    if (args.size() != 1) {
+        throw UsageError("info takes one FILE");
+    }
+    const std::string& file = args[0];
+    const FileFacts facts = CheckFirmwareFile(file, std::nullopt);
+    std::printf("File:     %s\n", file.c_str());
+    std::printf("Target:   %s\n", TargetName(facts.target).c_str());
+    std::printf("Header:\n");
+    for (const auto& line : facts.header.HeaderLines) {
+        std::printf("  %s\n", line.c_str());
+    }
+    std::printf("Ends in ALL: %s\n", facts.header.WriteAllAreas ? "yes" : "no");
+    if (facts.target == kSlaveCpu) {
+        std::printf("Lines sent: %d\n", facts.slaveLineCount);
+    } else {
+        std::printf("%s\n", facts.checksumText.c_str());
+    }
+    return kExitOk;
+}
+
+int RunEncode(const Arguments& args) {
+    if (WantsHelp(args)) {
+        std::fputs(kEncodeHelp, stdout);
+        return kExitOk;
+    }
+    if (args.size() != 2) {
+        throw UsageError("encode takes IN and OUT");
+    }
+    if (std::filesystem::exists(args[1]) && std::filesystem::equivalent(args[0], args[1])) {
+        throw UsageError("IN and OUT are the same file");
+    }
+    try {
+        const SflKind kind = EncodeSflFile(args[0], args[1]);
+        std::printf("%s: encoded %s file written\n", args[1].c_str(),
+                    kind == SflKind::IntelHex ? "Intel HEX" : "S-record");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qrb117-cli: %s\n", e.what());
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+}  // namespace qrb::cli

@@ -1,0 +1,35 @@
+// Progress of a write on standard error: a bar with percentage and remaining
+// time on a terminal, plain lines otherwise (one per tenth of the way).
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace qrb::cli {
+
+class ProgressDisplay {
+  public:
+    ProgressDisplay(std::FILE* out, bool terminal);
+
+    // Starts a phase that runs from first to last (inclusive positions).
+    void begin(const std::string& phase, int first, int last);
+    void update(int position);
+    // Ends the current line on a terminal; idempotent.
+    void finish();
+
+  private:
+    void drawBar(double fraction);
+
+    std::FILE* out_;
+    bool terminal_;
+    std::string phase_;
+    int first_ = 0;
+    int last_ = 0;
+    int lastTenth_ = -1;
+    bool active_ = false;
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+}  // namespace qrb::cli

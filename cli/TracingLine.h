@@ -1,0 +1,48 @@
+// A line that passes everything to another line and writes every byte sent
+// and received to a trace file, with a millisecond time stamp and its
+// direction, for support cases.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "writing/Line.h"
+
+namespace qrb::cli {
+
+class TracingLine : public Line {
+  public:
+    // trace may be null: then only the activity callback is served.
+    TracingLine(Line& inner, std::FILE* trace);
+
+    // Called after every byte received, so a watchdog can see the radio talk.
+    void setOnBytesReceived(std::function<void(int count)> callback);
+
+    void setEvents(LineEvents* events) override { inner_.setEvents(events); }
+    void configure(const PortSettings& settings) override { inner_.configure(settings); }
+    void open() override;
+    void close() override;
+    bool isOpen() const override { return inner_.isOpen(); }
+    bool sendByte(std::uint8_t value) override;
+    int receive(std::uint8_t* buffer, int count) override;
+    void sleep(std::chrono::milliseconds duration) override { inner_.sleep(duration); }
+    void processPendingEvents() override { inner_.processPendingEvents(); }
+    void waitForEvents() override { inner_.waitForEvents(); }
+    void armReceiveTimer(std::chrono::milliseconds interval) override {
+        inner_.armReceiveTimer(interval);
+    }
+    void disableReceiveTimer() override { inner_.disableReceiveTimer(); }
+
+  private:
+    void writeRecord(const char* direction, const std::uint8_t* bytes, int count);
+    void writeNote(const std::string& text);
+
+    Line& inner_;
+    std::FILE* trace_;
+    std::chrono::steady_clock::time_point start_;
+    std::function<void(int)> onBytesReceived_;
+};
+
+}  // namespace qrb::cli
