@@ -95,15 +95,5 @@ TEST(DecodeLine, SubtractsTheKeyModulo256AndRunsOnAcrossCalls) {
     EXPECT_EQ(static_cast<std::uint8_t>(wrapped[0]), 0x110 - LineKey[start]);
 }
 
-TEST(DecodeLine, VsOnlyAtTheStartIsTheMarker) {
-    int a = 0;
-    int b = 0;
-    const std::string marked = DecodeLine("VSab", a);
-    const std::string inner = DecodeLine("xVSa", b);
-    EXPECT_EQ(marked.substr(0, 2), "S0");
-    EXPECT_EQ(a, 2);
-    EXPECT_EQ(b, 4);
-}
-
 }  // namespace
 }  // namespace qrb
