@@ -74,9 +74,16 @@ EncodedSfl EncodeSflLines(const std::vector<std::string>& plainLines, const std:
     const auto beginsS0 = [](const std::string& l) { return l.starts_with("S0"); };
     const auto markerAt = std::find_if(plainLines.begin(), plainLines.end(), beginsS0);
     if (markerAt == plainLines.end()) {
+        const auto encodedAt =
+            std::find_if(plainLines.begin(), plainLines.end(),
+                         [](const std::string& l) { return l.starts_with("VS"); });
+        if (encodedAt != plainLines.end()) {
+            encoder.refuse(static_cast<std::size_t>(encodedAt - plainLines.begin()),
+                           "the line begins with \"VS\"; the file is encoded already");
+        }
         throw EncodeRefusedError(fileName +
                                  ": no line begins with \"S0\"; there is no record to become the "
-                                 "\"VS\" line");
+                                 "\"VS\" line (an Intel HEX file needs an S0 line holding a ':')");
     }
     const auto marker = static_cast<std::size_t>(markerAt - plainLines.begin());
 
