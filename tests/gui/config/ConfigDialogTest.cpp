@@ -147,14 +147,6 @@ TEST(ConfigDialog, OkReadsCharactersFourToSevenOfTheItem) {
     EXPECT_EQ(state.ComPortNumber, 12);
 }
 
-TEST(ConfigDialog, ItemNumbersFollowTheSettingsIntegerRules) {
-    EXPECT_EQ(PortNumberOfListItem("COM12   (UIA-40)"), 12);
-    EXPECT_EQ(PortNumberOfListItem("COM"), std::nullopt);
-    EXPECT_EQ(PortNumberOfListItem("COMx1F"), 31);
-    EXPECT_EQ(PortNumberOfListItem("COM1 2"), std::nullopt);
-    EXPECT_EQ(PortNumberOfListItem("AB"), std::nullopt);
-}
-
 TEST(ConfigDialog, EmptyListShowsTheErrorBoxAndClosesAsOk) {
     InMemoryRegistry registry = RegistryWith({});
     SharedState state;

@@ -159,15 +159,6 @@ TEST_F(SettingsFileTest, WritesOnlyTheDigits) {
     EXPECT_EQ(entries, 1);
 }
 
-TEST_F(SettingsFileTest, RelativeNameLandsInTheCurrentFolder) {
-    const fs::path before = fs::current_path();
-    fs::current_path(dir_);
-    const bool written = WriteSettings("QRB117.ini", 4);
-    fs::current_path(before);
-    ASSERT_TRUE(written);
-    EXPECT_EQ(Contents(), "4");
-}
-
 TEST_F(SettingsFileTest, UnwritablePlaceGivesFalse) {
     EXPECT_FALSE(WriteSettings((dir_ / "no-such-folder" / "QRB117.ini").string(), 3));
     EXPECT_FALSE(WriteSettings(dir_.string(), 3));  // the name is a folder
