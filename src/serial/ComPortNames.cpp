@@ -34,7 +34,8 @@ std::string_view Trim(std::string_view text) {
 
 // A whole decimal number without sign; nullopt for anything else.
 std::optional<int> ParseIndex(std::string_view digits) {
-    if (digits.empty() || digits.size() > 9) {
+    if (digits.empty() || digits.size() > 9 ||
+        !std::isdigit(static_cast<unsigned char>(digits[0]))) {
         return std::nullopt;
     }
     int value = 0;

@@ -105,7 +105,8 @@ void TCommTransThread::writeBatch(std::deque<TransmitBlock>& batch) {
             while (!batch.empty()) {
                 finishHead();
             }
-            break;
+            settleCounts();
+            return;
         }
         if (!burstStarted_) {
             burstStarted_ = true;
