@@ -158,6 +158,7 @@ TEST(ConnectRadio, NoiseKeepsItWaitingUntilCancelEndsIt) {
                          f.garbageInstead = AnswerSelector{Step::Ready, 0, sim::kEvery};
                      }));
     bench.pressCancelAt(Ms(20000));
+    test::FailIfStillRunningAt(bench.line, Ms(30000));
     EXPECT_EQ(bench.run.ConnectRadio(), kStepFailed);
     EXPECT_GE(bench.line.now(), Ms(20000));
     EXPECT_LE(bench.line.now(), Ms(20002));

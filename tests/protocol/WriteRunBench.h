@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ using sim::Micros;
 
 inline Micros Ms(long ms) {
     return Micros(ms * 1000);
+}
+
+// Ends a run that is still going at `when` by throwing out of the line's event
+// pass, so an engine that loops for ever fails its test instead of hanging it.
+inline void FailIfStillRunningAt(sim::VirtualLine& line, Micros when) {
+    line.at(when, [] { throw std::runtime_error("the run was still going"); });
 }
 
 // A folder of its own for each test, removed afterwards.
