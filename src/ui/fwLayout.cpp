@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "ui/GridCellDelegate.h"
 #include "ui/JpegPicture.h"
 #include "ui/PictureData.h"
 #include "ui/TargetButton.h"
@@ -81,6 +82,7 @@ void TfrmMain::CreateControls() {
     grdFileList->setSelectionMode(QAbstractItemView::SingleSelection);
     grdFileList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdFileList->setTabKeyNavigation(false);  // Tab leaves the grid, as in the focus order
+    grdFileList->setItemDelegate(new GridCellDelegate(grdFileList));
 
     btnConfig = MakeButton(Panel1, {368, 12, 110, 25}, QStringLiteral("&Configure"));
     btnReload = MakeButton(Panel1, {368, 56, 110, 25}, QStringLiteral("&Reload"));

@@ -23,6 +23,7 @@
 #include "GuiTestSupport.h"
 #include "ui/HelpTexts.h"
 #include "ui/TargetButton.h"
+#include "ui/U_Config.h"
 #include "ui/fw.h"
 
 namespace qrb {
@@ -422,17 +423,95 @@ TEST_F(MainWindowPortSearch, ASettingsFileSkipsTheSearch) {
 }
 
 TEST_F(MainWindowPortSearch, APortThatMayNotBeOpenedIsNamedInATooltip) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root may open every device";
-    }
     const std::string locked = folder_.file("locked-tty");
     folder_.write("locked-tty", "");
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    // The other ports are missing, not forbidden: the folder can be searched.
+    ASSERT_EQ(::chmod(QFile::encodeName(folder_.path()).constData(), 0755), 0);
     ports({{2, locked}});
+    // Root may open every device: search as an ordinary user then.
+    const uid_t user = ::geteuid();
+    if (user == 0) {
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
     const TfrmMain window;
+    if (user == 0) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
     EXPECT_EQ(window.Label2->text(), QStringLiteral("COM Port:COM0"));
-    EXPECT_TRUE(window.Label2->toolTip().contains(QString::fromStdString(locked)));
+    EXPECT_TRUE(window.Label2->toolTip().contains(QString::fromStdString(locked)))
+        << window.Label2->toolTip().toStdString();
     EXPECT_TRUE(window.Label2->toolTip().contains(QStringLiteral("dialout")));
+}
+
+}  // namespace
+}  // namespace qrb
+
+namespace qrb {
+namespace {
+
+// Answers the Configure dialog once it is the active modal window.
+class ConfigureAnswer {
+  public:
+    // port: the port to choose before OK; 0 answers Cancel.
+    explicit ConfigureAnswer(int port) : port_(port) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+        timer_.start(5);
+    }
+    bool seen = false;
+
+  private:
+    void poll() {
+        auto* dialog = qobject_cast<TfrmConfig*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible() || seen) {
+            return;
+        }
+        seen = true;
+        if (port_ == 0) {
+            dialog->btnCancel->click();
+            return;
+        }
+        const int item =
+            dialog->cmbCom->findText(QStringLiteral("COM%1").arg(port_), Qt::MatchStartsWith);
+        dialog->cmbCom->setCurrentIndex(item);
+        dialog->btnOk->click();
+    }
+    int port_;
+    QTimer timer_;
+};
+
+TEST(MainWindowConfigure, OkShowsThePortAndEitherAnswerWritesTheSettingsFile) {
+    test::ScopedCurrentFolder folder;
+    const QByteArray saved = qgetenv("QRB117_COMPORTS");
+    qputenv("QRB117_COMPORTS", QByteArray("COM57=") + QFile::encodeName(folder.path()));
+    folder.write("QRB117.ini", "2");
+    TfrmMain window;
+    window.cmbBRT->setCurrentIndex(0);
+    window.State().ComBitRate = 19200;  // shown as it stands; the dialog does not change it
+    {
+        const ConfigureAnswer ok(57);
+        window.btnConfigClick();
+        ASSERT_TRUE(ok.seen);
+    }
+    EXPECT_EQ(window.State().ComPortNumber, 57);
+    EXPECT_EQ(window.Label2->text(), QStringLiteral("COM Port:COM57"));
+    EXPECT_EQ(window.cmbBRT->currentText(), QStringLiteral("19200"));
+    QFile settings(folder.path() + "/QRB117.ini");
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), QByteArray("57"));
+    settings.close();
+
+    folder.write("QRB117.ini", "99");
+    window.Label2->setText(QStringLiteral("unchanged"));
+    {
+        const ConfigureAnswer cancel(0);
+        window.btnConfigClick();
+        ASSERT_TRUE(cancel.seen);
+    }
+    EXPECT_EQ(window.Label2->text(), QStringLiteral("unchanged"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), QByteArray("57")) << "Cancel writes the unchanged port";
+    qputenv("QRB117_COMPORTS", saved);
 }
 
 }  // namespace
