@@ -189,6 +189,22 @@ TEST(RunWrite, CancelUnderContinuousNoiseEndsTheRun) {
     EXPECT_LT(bench.line.now(), Ms(60010));
 }
 
+TEST(RunWrite, PortVanishingDuringTheTransferLeadsToTheFailureBox) {
+    sim::MasterFaults faults;
+    faults.vanishAfterFrame = 300;
+    MasterBench bench({}, {}, faults);
+    bench.selectFile({});
+    bench.host.problemAnswers = {true, false};  // try again once, then give up
+
+    EXPECT_EQ(bench.run.RunWrite(), RunOutcome::Ended);
+
+    EXPECT_EQ(bench.host.problemBoxes, 2);
+    EXPECT_EQ(bench.line.opens(), 1) << "the second attempt cannot open the port";
+    EXPECT_FALSE(bench.line.isOpen());
+    EXPECT_EQ(bench.host.lastLamp(), 5);
+    EXPECT_FALSE(bench.radio.endCommandReceived());
+}
+
 TEST(RunWrite, UnreadableOrRefusedFileEndsTheRunBeforeAnyFrame) {
     struct Case {
         const char* what;
