@@ -5,6 +5,7 @@
 
 #include "cli/Commands.h"
 #include "cli/FileChecks.h"
+#include "cli/TerminalHost.h"
 #include "cli/Usage.h"
 #include "firmware/FirmwareError.h"
 #include "firmware/SflEncoder.h"
@@ -53,7 +54,13 @@ int RunInfo(const Arguments& args) {
         throw UsageError("info takes one FILE");
     }
     const std::string& file = args[0];
-    const FileFacts facts = CheckFirmwareFile(file, std::nullopt);
+    FileFacts facts;
+    try {
+        facts = CheckFirmwareFile(file, std::nullopt);
+    } catch (const FileProblem& e) {
+        std::fprintf(stderr, "qrb117-cli: %s\n", e.what());
+        return kExitUsage;
+    }
     std::printf("File:     %s\n", file.c_str());
     std::printf("Target:   %s\n", TargetName(facts.target).c_str());
     std::printf("Header:\n");
@@ -64,7 +71,7 @@ int RunInfo(const Arguments& args) {
     if (facts.target == kSlaveCpu) {
         std::printf("Lines sent: %d\n", facts.slaveLineCount);
     } else {
-        std::printf("%s\n", facts.checksumText.c_str());
+        std::printf("%s\n", TerminalText(facts.checksumText).c_str());
     }
     return kExitOk;
 }

@@ -5,6 +5,13 @@ namespace qrb::cli {
 TracingLine::TracingLine(Line& inner, std::FILE* trace)
     : inner_(inner), trace_(trace), start_(std::chrono::steady_clock::now()) {}
 
+TracingLine::~TracingLine() {
+    flushRecord();
+    if (trace_ != nullptr) {
+        std::fflush(trace_);
+    }
+}
+
 void TracingLine::setOnBytesReceived(std::function<void(int)> callback) {
     onBytesReceived_ = std::move(callback);
 }
@@ -30,7 +37,7 @@ void TracingLine::close() {
 bool TracingLine::sendByte(std::uint8_t value) {
     const bool queued = inner_.sendByte(value);
     if (queued) {
-        writeRecord("TX", &value, 1);
+        record('T', &value, 1);
     } else {
         writeNote("send failed: port closed");
     }
@@ -40,7 +47,7 @@ bool TracingLine::sendByte(std::uint8_t value) {
 int TracingLine::receive(std::uint8_t* buffer, int count) {
     const int read = inner_.receive(buffer, count);
     if (read > 0) {
-        writeRecord("RX", buffer, read);
+        record('R', buffer, read);
         if (onBytesReceived_) {
             onBytesReceived_(read);
         }
@@ -48,30 +55,47 @@ int TracingLine::receive(std::uint8_t* buffer, int count) {
     return read;
 }
 
-void TracingLine::writeRecord(const char* direction, const std::uint8_t* bytes, int count) {
+long long TracingLine::elapsedMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start_)
+        .count();
+}
+
+void TracingLine::record(char direction, const std::uint8_t* bytes, int count) {
     if (trace_ == nullptr) {
         return;
     }
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start_)
-                        .count();
-    std::fprintf(trace_, "%10lld.%03lld %s", static_cast<long long>(ms / 1000),
-                 static_cast<long long>(ms % 1000), direction);
+    const long long ms = elapsedMs();
     for (int i = 0; i < count; ++i) {
-        std::fprintf(trace_, " %02X", bytes[i]);
+        if (direction != pendingDirection_ || ms != pendingMs_ || pendingCount_ >= kBytesPerLine) {
+            flushRecord();
+            pendingDirection_ = direction;
+            pendingMs_ = ms;
+        }
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
+        pendingHex_ += hex;
+        ++pendingCount_;
     }
-    std::fputc('\n', trace_);
+}
+
+void TracingLine::flushRecord() {
+    if (trace_ == nullptr || pendingCount_ == 0) {
+        return;
+    }
+    std::fprintf(trace_, "%10lld.%03lld %cX%s\n", pendingMs_ / 1000, pendingMs_ % 1000,
+                 pendingDirection_, pendingHex_.c_str());
+    pendingHex_.clear();
+    pendingCount_ = 0;
 }
 
 void TracingLine::writeNote(const std::string& text) {
     if (trace_ == nullptr) {
         return;
     }
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start_)
-                        .count();
-    std::fprintf(trace_, "%10lld.%03lld -- %s\n", static_cast<long long>(ms / 1000),
-                 static_cast<long long>(ms % 1000), text.c_str());
+    flushRecord();
+    const long long ms = elapsedMs();
+    std::fprintf(trace_, "%10lld.%03lld -- %s\n", ms / 1000, ms % 1000, text.c_str());
     std::fflush(trace_);
 }
 

@@ -16,6 +16,9 @@ class TracingLine : public Line {
   public:
     // trace may be null: then only the activity callback is served.
     TracingLine(Line& inner, std::FILE* trace);
+    ~TracingLine() override;
+    TracingLine(const TracingLine&) = delete;
+    TracingLine& operator=(const TracingLine&) = delete;
 
     // Called after every byte received, so a watchdog can see the radio talk.
     void setOnBytesReceived(std::function<void(int count)> callback);
@@ -36,13 +39,21 @@ class TracingLine : public Line {
     void disableReceiveTimer() override { inner_.disableReceiveTimer(); }
 
   private:
-    void writeRecord(const char* direction, const std::uint8_t* bytes, int count);
+    // Bytes of one direction within one millisecond share a line.
+    void record(char direction, const std::uint8_t* bytes, int count);
+    void flushRecord();
     void writeNote(const std::string& text);
+    long long elapsedMs() const;
 
     Line& inner_;
     std::FILE* trace_;
     std::chrono::steady_clock::time_point start_;
     std::function<void(int)> onBytesReceived_;
+    static constexpr int kBytesPerLine = 32;
+    char pendingDirection_ = 0;
+    long long pendingMs_ = 0;
+    std::string pendingHex_;
+    int pendingCount_ = 0;
 };
 
 }  // namespace qrb::cli
