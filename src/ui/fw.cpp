@@ -1,5 +1,6 @@
 #include "ui/fw.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
@@ -7,6 +8,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include "firmware/SettingsFile.h"
 #include "serial/CommX.h"
 #include "ui/ComProbe.h"
+#include "ui/GridColumnSizer.h"
 #include "ui/HelpTexts.h"
 #include "ui/PosDlgs.h"
 #include "ui/TargetButton.h"
@@ -79,6 +82,7 @@ TfrmMain::TfrmMain(const VersionData& versionData, QWidget* parent)
     SetTabOrder();
     ConnectHandlers();
     WatchMouseMoves();
+    new GridColumnSizer(grdFileList, [this] { return catalogue_.headerRowFixed(); });
     ShowCatalogue();
     // An error of the start-up sequence is reported like one of any handler;
     // the window then opens with what was done up to there.
@@ -396,36 +400,36 @@ void TfrmMain::btnBrowseClick() {
 void TfrmMain::WatchMouseMoves() {
     // Mouse tracking everywhere a move must be seen: the controls with a help
     // text, the background, and the controls that, while disabled, pass the
-    // mouse on to the background.
+    // mouse on to what lies beneath them.
     const std::initializer_list<QWidget*> watched = {
         Panel1,       Panel8,      grdFileList, grdFileList->viewport(),
         btnMasterCPU, btnSlaveCPU, btnOLU6,     btnConfig,
-        btnWRITE,     btnClose,
+        btnWRITE,     btnClose,    Memo1,       Memo1->viewport(),
+        cmbBRT,
     };
     for (QWidget* widget : watched) {
         widget->setMouseTracking(true);
         widget->installEventFilter(this);
         if (widget != Panel1 && widget != Panel8) {
-            // An enabled control keeps its move; a disabled one lets it go on.
-            widget->setAttribute(Qt::WA_NoMousePropagation, widget->isEnabled());
+            widget->setAttribute(Qt::WA_NoMousePropagation);
         }
-    }
-    for (QWidget* passOn :
-         {static_cast<QWidget*>(Memo1), Memo1->viewport(), static_cast<QWidget*>(cmbBRT)}) {
-        passOn->setMouseTracking(true);
     }
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr) {
+    if (widget == nullptr || event->type() != QEvent::MouseMove) {
         return QWidget::eventFilter(watched, event);
     }
-    if (event->type() == QEvent::EnabledChange && widget != Panel1 && widget != Panel8) {
-        widget->setAttribute(Qt::WA_NoMousePropagation, widget->isEnabled());
-    }
-    if (event->type() != QEvent::MouseMove || !widget->isEnabled()) {
-        return QWidget::eventFilter(watched, event);
+    if (!widget->isEnabled()) {
+        // A disabled control passes the mouse to the control beneath it (Qt
+        // would swallow it: disabled buttons take mouse events).
+        const auto* move = static_cast<QMouseEvent*>(event);
+        QMouseEvent passed(QEvent::MouseMove, widget->mapToParent(move->position()),
+                           move->scenePosition(), move->globalPosition(), move->button(),
+                           move->buttons(), move->modifiers());
+        QApplication::sendEvent(widget->parentWidget(), &passed);
+        return true;
     }
     if (widget == grdFileList || widget == grdFileList->viewport()) {
         SetInstructionText(QString::fromLatin1(kFileListHelp));

@@ -240,6 +240,38 @@ TEST_F(CatalogueOnScreen, AStrayMouseReleaseMakesTheNextAcceleratorRebuildWithou
     EXPECT_TRUE(w.btnMasterCPU->isChecked());
 }
 
+// Drags from one point of the grid to another with the left button.
+void DragInGrid(TfrmMain& w, QPoint from, QPoint to) {
+    QWidget* viewport = w.grdFileList->viewport();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport, (from + to) / 2);
+    QTest::mouseMove(viewport, to);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+}
+
+TEST_F(CatalogueOnScreen, ColumnBordersInTheHeaderRowCanBeDragged) {
+    TfrmMain& w = *window_;
+    const int border = w.grdFileList->columnViewportPosition(0) + w.grdFileList->columnWidth(0);
+    const QString selected = w.grdFileList->item(1, 0)->text();
+    DragInGrid(w, {border, 9}, {border + 30, 9});
+    EXPECT_EQ(w.grdFileList->columnWidth(0), 174);
+    EXPECT_EQ(w.grdFileList->columnWidth(1), 120);
+    EXPECT_EQ(w.grdFileList->currentRow(), 1) << "sizing selects nothing";
+    // The same drag in a data row is a selection, not a resize.
+    DragInGrid(w, {border + 30, 27}, {border + 60, 27});
+    EXPECT_EQ(w.grdFileList->columnWidth(0), 174);
+}
+
+TEST(CatalogueWindow, ColumnsKeepTheirWidthWhileTheHeaderRowIsNotFixed) {
+    ScopedCurrentFolder folder;
+    folder.write("QRB117.ini", "1");
+    TfrmMain w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    DragInGrid(w, {144, 9}, {174, 9});
+    EXPECT_EQ(w.grdFileList->columnWidth(0), 144);
+}
+
 TEST(CatalogueWindow, AltOClosesTheWindowWhileOlu6IsDisabled) {
     ScopedCurrentFolder folder;
     folder.write("QRB117.ini", "1");
