@@ -40,12 +40,20 @@ CommNotifier::~CommNotifier() {
 
 void CommNotifier::send(std::uint64_t session, CommNotice notice, std::int32_t parameter) {
     auto delivery = std::make_shared<Delivery>();
-    QCoreApplication::postEvent(this, new NoticeEvent(session, notice, parameter, delivery));
+    NoticeEvent* event = nullptr;
+    {
+        // Made under the lock that event() takes first: that orders the
+        // event's fields for race detectors, which cannot see Qt's own lock.
+        std::lock_guard lock(mutex_);
+        event = new NoticeEvent(session, notice, parameter, delivery);
+    }
+    QCoreApplication::postEvent(this, event);
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return delivery->handled || releaseDepth_ > 0; });
 }
 
 bool CommNotifier::event(QEvent* event) {
+    { std::lock_guard lock(mutex_); }  // pairs with the lock in send()
     if (event->type() != NoticeEvent::eventType()) {
         return QObject::event(event);
     }
