@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "RecordingHost.h"
 #include "WriteRunBench.h"
 #include "sim/MasterCpuModel.h"
 #include "sim/OptionUnitModel.h"
@@ -20,55 +19,17 @@ using sim::Micros;
 using sim::Step;
 using test::Ms;
 
-// One unit on a virtual line with the driver on top.
-template <class Model>
-struct UnitBench {
-    template <class... ModelArgs>
-    UnitBench(WriteTarget target, sim::VirtualLineOptions options, ModelArgs&&... modelArgs)
-        : radio(std::forward<ModelArgs>(modelArgs)...), line(radio, limited(options)) {
-        state.SelectedTarget = target;
-        state.ComPortNumber = 2;
-        state.ComBitRate = 4800;
-    }
-    static sim::VirtualLineOptions limited(sim::VirtualLineOptions options) {
-        options.timeLimit = std::chrono::minutes(10);
-        return options;
-    }
-    int sent(std::uint8_t byte) const {
-        return static_cast<int>(std::count_if(
-            line.trace().begin(), line.trace().end(), [byte](const sim::TraceEntry& e) {
-                return e.direction == sim::TraceEntry::Direction::ToRadio && e.byte == byte;
-            }));
-    }
-    std::vector<std::uint8_t> sentBytes() const {
-        std::vector<std::uint8_t> bytes;
-        for (const sim::TraceEntry& e : line.trace()) {
-            if (e.direction == sim::TraceEntry::Direction::ToRadio)
-                bytes.push_back(e.byte);
-        }
-        return bytes;
-    }
-    Micros firstSendOf(std::uint8_t byte) const {
-        for (const sim::TraceEntry& e : line.trace()) {
-            if (e.direction == sim::TraceEntry::Direction::ToRadio && e.byte == byte)
-                return e.at;
-        }
-        return Micros(-1);
-    }
-    void pressCancelAt(Micros when) {
-        line.at(when, [this] { run.btnWCancelClick(); });
-    }
+using MasterUnit = test::UnitBench<sim::MasterCpuModel>;
+using SlaveUnit = test::UnitBench<sim::SlaveCpuModel>;
+using OptionUnit = test::UnitBench<sim::OptionUnitModel>;
 
-    Model radio;
-    sim::VirtualLine line;
-    test::RecordingHost host;
-    SharedState state;
-    WriteRun run{line, host, state};
-};
-
-using MasterUnit = UnitBench<sim::MasterCpuModel>;
-using SlaveUnit = UnitBench<sim::SlaveCpuModel>;
-using OptionUnit = UnitBench<sim::OptionUnitModel>;
+Micros FirstSendOf(const sim::VirtualLine& line, std::uint8_t byte) {
+    for (const sim::TraceEntry& e : line.trace()) {
+        if (e.direction == sim::TraceEntry::Direction::ToRadio && e.byte == byte)
+            return e.at;
+    }
+    return Micros(-1);
+}
 
 sim::MasterFaults MasterWith(void (*set)(sim::MasterFaults&)) {
     sim::MasterFaults faults;
@@ -96,7 +57,7 @@ TEST(Handshake, PortIsSetUpFor38400With2StopBitsWhateverTheSetting) {
     const PortSettings& used = bench.line.settings();
     EXPECT_EQ(bench.state.ComBitRate, 38400);
     EXPECT_EQ(used.bitRate, 38400);
-    EXPECT_EQ(used.portNo, 2);
+    EXPECT_EQ(used.portNo, 3);
     EXPECT_EQ(used.charSize, 8);
     EXPECT_EQ(used.parity, TCommParityBits::cpbNone);
     EXPECT_EQ(used.stopBits, TCommStopBits::csb2);
@@ -148,8 +109,8 @@ TEST(ConnectRadio, NoiseAheadOfTheReadyByteDiscardsTheWholeArrival) {
                          f.garbageBefore = AnswerSelector{Step::Ready, 0, 1};
                      }));
     ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
-    EXPECT_GE(bench.firstSendOf(0xA0), Ms(600));
-    EXPECT_EQ(bench.sent(0xA0), 1);
+    EXPECT_GE(FirstSendOf(bench.line, 0xA0), Ms(600));
+    EXPECT_EQ(bench.timesSent(0xA0), 1);
 }
 
 TEST(ConnectRadio, NoiseKeepsItWaitingUntilCancelEndsIt) {
@@ -163,7 +124,7 @@ TEST(ConnectRadio, NoiseKeepsItWaitingUntilCancelEndsIt) {
     EXPECT_GE(bench.line.now(), Ms(20000));
     EXPECT_LE(bench.line.now(), Ms(20002));
     EXPECT_FALSE(bench.line.timerArmed());
-    EXPECT_EQ(bench.sent(0xA0), 0);
+    EXPECT_EQ(bench.timesSent(0xA0), 0);
 }
 
 TEST(IdentifyUnit, ResultCodes) {
@@ -197,7 +158,7 @@ TEST(IdentifyUnit, ResultCodes) {
         MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
         ASSERT_EQ(bench.run.ConnectRadio(), kStepOk) << c.what;
         EXPECT_EQ(bench.run.IdentifyUnit(), c.expected) << c.what;
-        EXPECT_EQ(bench.sent(0x65), c.sends) << c.what;
+        EXPECT_EQ(bench.timesSent(0x65), c.sends) << c.what;
     }
 }
 
@@ -214,8 +175,8 @@ TEST(IdentifyUnit, EchoAndAnswerInOneReceiveEvent) {
     options.grouping = sim::Grouping::EchoWithAnswer;
     MasterUnit bench(kMasterCpu, options);
     EXPECT_EQ(bench.run.Handshake(), kStepOk);
-    EXPECT_EQ(bench.sent(0x65), 1);
-    EXPECT_EQ(bench.sent(0xE1), 1);
+    EXPECT_EQ(bench.timesSent(0x65), 1);
+    EXPECT_EQ(bench.timesSent(0xE1), 1);
 }
 
 TEST(IdentifyUnit, CancelIsSeenAfterTheWait) {
@@ -225,7 +186,7 @@ TEST(IdentifyUnit, CancelIsSeenAfterTheWait) {
     ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
     bench.pressCancelAt(bench.line.now() + Ms(100));
     EXPECT_EQ(bench.run.IdentifyUnit(), kStepFailed);
-    EXPECT_EQ(bench.sent(0x65), 1) << "no second send after Cancel";
+    EXPECT_EQ(bench.timesSent(0x65), 1) << "no second send after Cancel";
 }
 
 TEST(ReadMasterVersion, ResultCodes) {
@@ -261,7 +222,7 @@ TEST(ReadMasterVersion, ResultCodes) {
     for (const Case& c : cases) {
         MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
         EXPECT_EQ(bench.run.Handshake(), c.expected) << c.what;
-        EXPECT_EQ(bench.sent(0xE1), 1) << c.what;
+        EXPECT_EQ(bench.timesSent(0xE1), 1) << c.what;
         EXPECT_TRUE(bench.host.versionLabels.empty()) << c.what;
     }
 }
@@ -271,8 +232,8 @@ TEST(ReadUnitVersion, AnswerArrivingWithTheEchoIsDiscardedAndTheCommandResent) {
     options.grouping = sim::Grouping::EchoWithAnswer;
     SlaveUnit bench(kSlaveCpu, options);
     EXPECT_EQ(bench.run.Handshake(), kStepFailed);
-    EXPECT_EQ(bench.sent(0x66), 3);
-    EXPECT_EQ(bench.sent(ACK), 0);
+    EXPECT_EQ(bench.timesSent(0x66), 3);
+    EXPECT_EQ(bench.timesSent(ACK), 0);
 }
 
 TEST(ReadUnitVersion, ResultCodes) {
@@ -305,7 +266,7 @@ TEST(ReadUnitVersion, ResultCodes) {
         c.fault(faults);
         SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
         EXPECT_EQ(bench.run.Handshake(), c.expected) << c.what;
-        EXPECT_EQ(bench.sent(0x66), c.sends) << c.what;
+        EXPECT_EQ(bench.timesSent(0x66), c.sends) << c.what;
     }
 }
 
@@ -317,7 +278,7 @@ TEST(ReadUnitVersion, CancelIsSeenAfterTheWait) {
     ASSERT_EQ(bench.run.IdentifyUnit(), kStepOk);
     bench.pressCancelAt(bench.line.now() + Ms(100));
     EXPECT_EQ(bench.run.ReadUnitVersion(), kStepFailed);
-    EXPECT_EQ(bench.sent(0x66), 1);
+    EXPECT_EQ(bench.timesSent(0x66), 1);
 }
 
 }  // namespace

@@ -58,18 +58,19 @@ class ScratchFolder {
     std::filesystem::path path_;
 };
 
-// Everything one Master CPU write needs. The run is built last so that the
-// line outlives it.
-struct MasterBench {
-    explicit MasterBench(sim::VirtualLineOptions options = {}, sim::RadioConfig config = {},
-                         sim::MasterFaults faults = {})
-        : radio(config, std::move(faults)), line(radio, withTimeLimit(options)) {
-        state.SelectedTarget = kMasterCpu;
+// One unit on a virtual line with the driver on top, and a scratch folder for
+// its firmware file. The run is built last so that the line outlives it.
+template <class Model>
+struct UnitBench {
+    template <class... ModelArgs>
+    UnitBench(WriteTarget target, sim::VirtualLineOptions options, ModelArgs&&... modelArgs)
+        : radio(std::forward<ModelArgs>(modelArgs)...), line(radio, withTimeLimit(options)) {
+        state.SelectedTarget = target;
         state.ComPortNumber = 3;
-        state.ComBitRate = 9600;
+        state.ComBitRate = 9600;  // the run must talk at 38400 whatever this says
     }
 
-    // A Master CPU file holding these runs, selected for the next write.
+    // An S-record file holding these runs, selected for the next write.
     std::vector<std::uint8_t> selectFile(const std::vector<DataRun>& runs,
                                          const std::string& name = "TN508001_M_V0100.SFL") {
         state.SelectedFileName = WriteLines(folder.file(name), SRecordLines(runs));
@@ -89,21 +90,28 @@ struct MasterBench {
         }
         return bytes;
     }
+    int timesSent(std::uint8_t byte) const {
+        const auto bytes = sentBytes();
+        return static_cast<int>(std::count(bytes.begin(), bytes.end(), byte));
+    }
 
     static sim::VirtualLineOptions withTimeLimit(sim::VirtualLineOptions options) {
-        // A faulty engine that waits for ever fails the test within seconds.
-        if (options.timeLimit == sim::VirtualLineOptions{}.timeLimit) {
-            options.timeLimit = std::chrono::minutes(30);
-        }
+        options.timeLimit = std::chrono::minutes(30);
         return options;
     }
 
     ScratchFolder folder;
-    sim::MasterCpuModel radio;
+    Model radio;
     sim::VirtualLine line;
     RecordingHost host;
     SharedState state;
     WriteRun run{line, host, state};
+};
+
+struct MasterBench : UnitBench<sim::MasterCpuModel> {
+    explicit MasterBench(sim::VirtualLineOptions options = {}, sim::RadioConfig config = {},
+                         sim::MasterFaults faults = {})
+        : UnitBench(kMasterCpu, options, config, std::move(faults)) {}
 };
 
 // The block order on the line and the bar positions after each block.
