@@ -14,7 +14,6 @@ namespace qrb {
 namespace {
 
 constexpr int kBlockSize = 128;
-constexpr int kBlockCount = static_cast<int>(kMasterImageSize) / kBlockSize;  // 2048
 
 // E0 83, block number high and low, 128 image bytes, trailing-sum check byte.
 constexpr int kFrameHeaderSize = 4;
@@ -94,7 +93,7 @@ BlockResult SendBlock(WriteFramework& fw, const Frame& frame, int block) {
         fw.ReceivedCount = 0;
         fw.SendBytes(frame.data(), kFrameSize);
         // Cancel may have been pressed while a full transmit queue let events
-        // through. Block 0 goes last and is always answered first.
+        // through. Block 0, the last frame, is always seen through to its answer.
         if (block != 0 && state.StopRequested)
             return {BlockOutcome::Stop, kResultFailed};
 
@@ -171,7 +170,5 @@ int WriteMasterCpu(WriteFramework& fw) {
     }
     return result;
 }
-
-static_assert(kBlockCount == 2048);
 
 }  // namespace qrb

@@ -37,8 +37,9 @@ class WriteRun {
     WriteRun(Line& line, WriteHost& host, SharedState& state);
 
     // The driver loop: attempts until the write is confirmed or the person
-    // ends the run. When it returns after a Cancel during a transfer the
-    // port may still be open; the line's owner closes it when it goes.
+    // ends the run. After a Cancel during a transfer, or in the failure box
+    // that follows one, the port is left open as the dialog leaves it; the
+    // line's owner closes it when it goes.
     RunOutcome RunWrite();
 
     int Handshake();
