@@ -82,7 +82,7 @@ TEST(CommXStressTest, ThousandCyclesOfOpenTrafficPurgeAndClose) {
             ASSERT_EQ(comm.PendingBytes(), 0);
             comm.Close();
             // Drop what reached the radio after the purge.
-            pty.read(64, 0ms);
+            pty.read(64, 5ms);
         }
     }
     test::PumpFor(10ms);
