@@ -241,8 +241,8 @@ void RadioModel::vanishAfterScheduledOutput() {
     for (const auto& burst : output_) {
         last = std::max(last, burst.due);
     }
-    // A moment after the last answer so the PC has it before the port goes.
-    vanishAt_ = last + Micros{1'000};
+    // The last answer still reaches the PC; nothing after it does.
+    vanishAt_ = last;
 }
 
 void RadioModel::frameArrived(int frameOrdinal) {

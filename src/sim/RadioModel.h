@@ -79,7 +79,9 @@ class RadioModel {
     int versionAcksReceived() const { return versionAcks_; }
     bool endCommandReceived() const { return endCommandAt_.has_value(); }
     std::optional<Micros> endCommandAt() const { return endCommandAt_; }
-    // Set once the port is to vanish (CommonFaults::vanishAfterFrame).
+    // Set once the port is to vanish (CommonFaults::vanishAfterFrame): output
+    // due up to this instant still reaches the PC, nothing sent from then on
+    // reaches the unit.
     std::optional<Micros> vanishAt() const { return vanishAt_; }
     std::uint64_t bytesReceived() const { return bytesReceived_; }
 

@@ -141,7 +141,7 @@ void VirtualLine::syncModelTo(Micros t) {
 void VirtualLine::collectModelOutput(Micros upTo) {
     for (Burst& burst : model_.takeDue(upTo)) {
         const auto gone = model_.vanishAt();
-        if (!open_ || (gone && burst.due >= *gone)) {
+        if (!open_ || (gone && burst.due > *gone)) {
             counters_.bytesDropped += burst.bytes.size();
             continue;
         }
