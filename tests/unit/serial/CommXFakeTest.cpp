@@ -489,6 +489,24 @@ TEST_F(CommXFakeTest, AVanishedDeviceIsReportedOnceAndCanBeClosed) {
     EXPECT_FALSE(comm.IsOpen());
 }
 
+TEST_F(CommXFakeTest, NoWorkerUsesThePortAfterCloseReleasedIt) {
+    comm.setTimeOutTrans(0);  // writes wait for room without end
+    for (int round = 0; round < 200; ++round) {
+        comm.Open();
+        port.setStallWrites(round % 2 == 0);  // half the rounds close with a write stuck
+        comm.Send("abcdef", 6);
+        port.injectBytes({1, 2});
+        port.injectErrors(CommErrors::kFrame);
+        if (round % 3 == 0) {
+            PumpFor(1ms);
+        }
+        comm.Close();
+    }
+    port.setStallWrites(false);
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(port.usesAfterClose(), 0);
+}
+
 TEST_F(CommXFakeTest, PortNoWhileOpenReopensOnTheNewPort) {
     comm.Open();
     comm.setPortNo(9);

@@ -2,6 +2,7 @@
 #include "FakePortBackend.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace qrb::test {
 
@@ -15,15 +16,15 @@ class FakePortBackend final : public PortBackend {
         if (port_.openError_) {
             return port_.openError_;
         }
-        open_ = true;
+        open_.store(true);
         return {};
     }
     void close() override {
         std::lock_guard lock(port_.mutex_);
         port_.record("close");
-        open_ = false;
+        open_.store(false);
     }
-    std::uint32_t handle() const override { return open_ ? 42 : 0xFFFFFFFF; }
+    std::uint32_t handle() const override { return open_.load() ? 42 : 0xFFFFFFFF; }
 
     bool setupQueues(int inputSize, int outputSize) override {
         std::lock_guard lock(port_.mutex_);
@@ -60,17 +61,20 @@ class FakePortBackend final : public PortBackend {
         return port_.currentTimeouts_;
     }
     bool setEventMask(std::uint32_t mask) override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         port_.record("setEventMask " + std::to_string(mask));
         port_.eventMask_ = mask;
         return true;
     }
     void setRts(bool on) override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         port_.record(on ? "setRts 1" : "setRts 0");
         port_.rtsChanges_.push_back(on);
     }
     void purgeOutput() override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         port_.record("purgeOutput");
         port_.writeInterrupted_ = true;
@@ -82,10 +86,12 @@ class FakePortBackend final : public PortBackend {
         port_.input_.clear();
     }
     CommStatus clearCommError() override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         return {std::exchange(port_.errorBits_, 0), static_cast<int>(port_.input_.size())};
     }
     int read(std::uint8_t* buffer, int count) override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         if (port_.input_.empty() && port_.lost_) {
             return -1;
@@ -96,6 +102,7 @@ class FakePortBackend final : public PortBackend {
         return static_cast<int>(taken);
     }
     std::uint32_t waitCommEvent() override {
+        checkOpen();
         std::unique_lock lock(port_.mutex_);
         port_.changed_.wait(lock, [&] {
             return (port_.pendingEvents_ & port_.eventMask_) != 0 || port_.waitInterrupted_;
@@ -115,6 +122,7 @@ class FakePortBackend final : public PortBackend {
         port_.changed_.notify_all();
     }
     WriteResult write(std::span<const std::span<const std::uint8_t>> pieces) override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         ++port_.writeAttempts_;
         port_.changed_.notify_all();
@@ -137,6 +145,7 @@ class FakePortBackend final : public PortBackend {
         return {WriteStatus::Written, total};
     }
     WaitStatus waitWritable(SteadyDeadline deadline) override {
+        checkOpen();
         std::unique_lock lock(port_.mutex_);
         const auto ready = [&] {
             return !port_.stallWrites_ || port_.writeInterrupted_ || port_.lost_;
@@ -155,6 +164,7 @@ class FakePortBackend final : public PortBackend {
         return port_.stallWrites_ ? WaitStatus::TimedOut : WaitStatus::Ready;
     }
     WaitStatus waitUntilSent(SteadyDeadline) override {
+        checkOpen();
         std::lock_guard lock(port_.mutex_);
         port_.record("waitUntilSent");
         return WaitStatus::Ready;
@@ -171,7 +181,15 @@ class FakePortBackend final : public PortBackend {
 
   private:
     FakePort& port_;
-    bool open_ = false;
+    // Counts a use of the device after close(), which must never happen.
+    void checkOpen() {
+        if (!open_.load()) {
+            std::lock_guard lock(port_.mutex_);
+            ++port_.usesAfterClose_;
+        }
+    }
+
+    std::atomic<bool> open_{false};
 };
 
 void FakePort::record(std::string call) {
@@ -259,6 +277,11 @@ std::vector<std::size_t> FakePort::writtenBlocks() const {
 int FakePort::writeAttempts() const {
     std::lock_guard lock(mutex_);
     return writeAttempts_;
+}
+
+int FakePort::usesAfterClose() const {
+    std::lock_guard lock(mutex_);
+    return usesAfterClose_;
 }
 
 int FakePort::eventWaitsEnded() const {

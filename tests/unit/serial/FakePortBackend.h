@@ -44,6 +44,7 @@ class FakePort {
     std::vector<std::size_t> writtenBlocks() const;  // sizes of the pieces passed to write
     int writeAttempts() const;
     int eventWaitsEnded() const;  // times waitCommEvent() returned with events
+    int usesAfterClose() const;   // device calls made after the component closed it
     std::vector<bool> rtsChanges() const;
     // Blocks until pred(*this) holds or timeout passes (events are not pumped).
     bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;
@@ -72,6 +73,7 @@ class FakePort {
     std::vector<bool> rtsChanges_;
     int writeAttempts_ = 0;
     int eventWaitsEnded_ = 0;
+    int usesAfterClose_ = 0;
 
     std::deque<std::uint8_t> input_;
     std::uint32_t pendingEvents_ = 0;
