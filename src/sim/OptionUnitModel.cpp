@@ -168,8 +168,8 @@ int OptionUnitModel::commandLength(const std::vector<std::uint8_t>& prefix) cons
     }
 }
 
-void OptionUnitModel::acknowledge(Step step, Micros at, Micros delay) {
-    answer(step, {kAck}, at, {.delay = delay});
+bool OptionUnitModel::acknowledge(Step step, Micros at, Micros delay) {
+    return answer(step, {kAck}, at, {.delay = delay}).has_value();
 }
 
 void OptionUnitModel::refuse(Step step, Micros at) {
@@ -212,8 +212,7 @@ void OptionUnitModel::handleCommand(const std::vector<std::uint8_t>& command, Mi
                 violation(at, "06 without a bit rate selected before it");
                 return;
             }
-            bitRateConfirmed_ = true;
-            acknowledge(Step::ConfirmBitRate, at);
+            bitRateConfirmed_ = acknowledge(Step::ConfirmBitRate, at);
             return;
         case kEnterProgrammingState:
             if (!bitRateConfirmed_) {
@@ -336,10 +335,9 @@ void OptionUnitModel::handleParameter(const std::vector<std::uint8_t>& command, 
         violation(at,
                   "parameter command " + hexBytes(command.data(), 1) + " in the programming state");
     }
-    if (step == Step::SelectBitRate) {
+    if (acknowledge(step, at) && step == Step::SelectBitRate) {
         bitRateSelected_ = true;
     }
-    acknowledge(step, at);
 }
 
 void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Micros at) {
@@ -361,6 +359,9 @@ void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Mi
         refuse(Step::Routine, at);
         return;
     }
+    if (!acknowledge(Step::Routine, at)) {
+        return;  // silent: the unit does nothing
+    }
     routines_.push_back(length);
     if (awaited == Awaited::Base) {
         phase_ = Phase::Programming;
@@ -370,7 +371,6 @@ void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Mi
         phase_ = Phase::Transferring;
         sessionFramesAccepted_ = 0;
     }
-    acknowledge(Step::Routine, at);
 }
 
 void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micros at) {
@@ -387,8 +387,9 @@ void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micr
         return;
     }
     if (block == kEraseEndBlock) {
-        phase_ = Phase::Programming;
-        acknowledge(Step::EraseEnd, at);
+        if (acknowledge(Step::EraseEnd, at)) {
+            phase_ = Phase::Programming;
+        }
         return;
     }
     if (block >= kEraseBlocks) {
@@ -401,10 +402,12 @@ void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micr
                {.delay = optionConfig_.eraseTime});
         return;
     }
+    if (!acknowledge(Step::EraseBlock, at, optionConfig_.eraseTime)) {
+        return;  // silent: the unit does nothing
+    }
     const auto [first, last] = kEraseBlockRanges[block];
     std::fill(memory_.begin() + first, memory_.begin() + last + 1, 0xFF);
     erasedBlocks_.push_back(block);
-    acknowledge(Step::EraseBlock, at, optionConfig_.eraseTime);
 }
 
 bool OptionUnitModel::refuseNow(int ordinal) {
@@ -447,6 +450,10 @@ void OptionUnitModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros
         refuseFrame();
         return;
     }
+    if (!acknowledge(Step::Frame, at)) {
+        frames_.push_back(FrameRecord{address, at, false});
+        return;  // silent: the unit does nothing
+    }
     bool overUnerased = false;
     for (std::size_t i = 0; i < kBlockSize; ++i) {
         std::uint8_t& cell = memory_[address + i];
@@ -462,7 +469,6 @@ void OptionUnitModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros
     }
     frames_.push_back(FrameRecord{address, at, true});
     ++sessionFramesAccepted_;
-    acknowledge(Step::Frame, at);
     checkVanish(ordinal);
 }
 
@@ -483,8 +489,9 @@ void OptionUnitModel::handleEndFrame(const std::vector<std::uint8_t>& frame, Mic
         refuse(Step::EndFrame, at);
         return;
     }
-    phase_ = Phase::Transferred;
-    acknowledge(Step::EndFrame, at);
+    if (acknowledge(Step::EndFrame, at)) {
+        phase_ = Phase::Transferred;
+    }
 }
 
 }  // namespace qrb::sim

@@ -68,20 +68,21 @@ void VirtualLine::close() {
 }
 
 bool VirtualLine::sendByte(std::uint8_t value) {
-    if (!open_) {
-        return false;
-    }
     syncModelTo(now_);
-    if (vanished()) {
+    // The engine's attempt is traced either way: a test sees what it tried
+    // to send after the port was gone.
+    const bool refused = !open_ || vanished();
+    if (options_.traceEnabled) {
+        trace_.push_back(TraceEntry{now_, TraceEntry::Direction::ToRadio, value, refused});
+    }
+    if (refused) {
+        ++counters_.sendsRefused;
         return false;
     }
     const Micros arrival = std::max(now_, txLineFreeAt_) + options_.byteTime;
     txLineFreeAt_ = arrival;
     inFlight_.emplace_back(arrival, value);
     ++counters_.bytesSent;
-    if (options_.traceEnabled) {
-        trace_.push_back(TraceEntry{now_, TraceEntry::Direction::ToRadio, value});
-    }
     syncModelTo(now_);
     return true;
 }

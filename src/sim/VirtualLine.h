@@ -66,7 +66,8 @@ struct LineCounters {
     std::uint64_t receiveEvents = 0;  // lineReceived() calls
     std::uint64_t timerEvents = 0;    // receiveTimerFired() calls
     std::uint64_t callbacks = 0;      // scheduled callbacks run
-    std::uint64_t bytesSent = 0;
+    std::uint64_t bytesSent = 0;      // sendByte() calls that put a byte on the line
+    std::uint64_t sendsRefused = 0;   // sendByte() calls on a closed or vanished port
     std::uint64_t bytesDelivered = 0;
     std::uint64_t bytesDropped = 0;  // arrived while the port was closed or gone
 };
@@ -76,6 +77,7 @@ struct TraceEntry {
     Micros at{0};  // sent by the engine / delivered to the engine
     Direction direction = Direction::ToRadio;
     std::uint8_t byte = 0;
+    bool refused = false;  // ToRadio: sendByte() returned false (port closed or gone)
 };
 
 class VirtualLine : public qrb::Line {

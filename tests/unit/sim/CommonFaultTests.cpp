@@ -124,6 +124,24 @@ TEST(CommonFaults, SilenceEndsAtPowerOnAndMayTakeTheEcho) {
     EXPECT_EQ(again.ask(kIdentify), kPanelAnswer);
 }
 
+TEST(CommonFaults, SilentUnitDoesNothingWithWhatItGets) {
+    MasterFaults faults;
+    faults.silentFromFrame = 1;
+    MasterCpuModel unit({}, faults);
+    UnitBench bench(unit);
+    Bytes frame{0xE0, 0x83, 0x00, 0xA0};
+    frame.resize(132, 0x00);
+    frame.push_back(static_cast<std::uint8_t>(byteSum(frame)));
+    EXPECT_EQ(bench.ask(frame).size(), 6u);
+    frame[3] = 0xA1;
+    frame.back() = static_cast<std::uint8_t>(frame.back() + 1);
+    const auto bursts = bench.send(frame);
+    EXPECT_EQ(UnitBench::only(bursts, BurstKind::Echo), frame);  // the line still echoes
+    EXPECT_TRUE(UnitBench::only(bursts, BurstKind::Answer).empty());
+    EXPECT_EQ(unit.acceptedBlocks(), std::vector<std::uint32_t>{0xA0});
+    EXPECT_EQ(unit.memory()[0xA1 * 128], 0xFF);
+}
+
 TEST(CommonFaults, NoReadyByteWhenSilentFromTheFirst) {
     MasterFaults faults;
     faults.silentFrom = AnswerSelector{Step::Ready, 0};

@@ -307,6 +307,8 @@ TEST(VirtualLine, VanishedPortTakesNoBytesAndCannotReopen) {
     // Gone the moment that answer arrived: the next frame does not go out.
     EXPECT_TRUE(line.vanished());
     EXPECT_FALSE(line.sendByte(0xE0));
+    EXPECT_TRUE(line.trace().back().refused);
+    EXPECT_EQ(line.counters().sendsRefused, 1u);
     line.close();
     EXPECT_THROW(line.open(), qrb::ECommError);
 }
