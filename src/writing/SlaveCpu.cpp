@@ -7,6 +7,7 @@
 
 #include "firmware/SlaveLineSource.h"
 #include "writing/OptionUnit.h"
+#include "writing/SlaveCpu.h"
 #include "writing/TargetProcedures.h"
 
 namespace qrb {
@@ -50,12 +51,14 @@ int SelectErase(WriteFramework& fw) {
 }
 
 int TransferSlaveLines(WriteFramework& fw) {
+    SharedState& state = fw.state();
+    return TransferSlaveLines(fw, ReadSlaveLines(state.SelectedFileName, state.KeyIndex));
+}
+
+int TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines) {
     WriteHost& host = fw.host();
     SharedState& state = fw.state();
     ShowTransferBars(host);
-    // The whole file is read and checked before the first frame; a refused or
-    // unreadable file throws from here with nothing sent.
-    const std::vector<std::string> lines = ReadSlaveLines(state.SelectedFileName, state.KeyIndex);
 
     std::vector<std::uint8_t> frame;
     int count = 0;
@@ -91,9 +94,13 @@ int TransferSlaveLines(WriteFramework& fw) {
 }
 
 int WriteSlaveCpu(WriteFramework& fw) {
+    // The whole file is read and checked before the erase selection: a
+    // refused or unreadable file throws from here with nothing sent.
+    SharedState& state = fw.state();
+    const std::vector<std::string> lines = ReadSlaveLines(state.SelectedFileName, state.KeyIndex);
     if (int r = SelectErase(fw))
         return r;
-    if (int r = TransferSlaveLines(fw))
+    if (int r = TransferSlaveLines(fw, lines))
         return r;
     // No image checksum for this target: the completion text alone.
     fw.FinishSuccessfulWrite("");

@@ -1,0 +1,18 @@
+// The Slave CPU line transfer with lines already read from the firmware
+// file. WriteSlaveCpu reads them before its first command, so that a refused
+// or unreadable file stops the write with nothing sent to the radio.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "writing/WriteFramework.h"
+
+namespace qrb {
+
+// Sends each line in its frame and then the end frame: 0, 1 (not
+// acknowledged, or a stop requested), 2 (no reply in time) or 3 (end frame
+// not acknowledged).
+int TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines);
+
+}  // namespace qrb
