@@ -1,0 +1,299 @@
+// End-to-end write benchmark: qrb117-cli against rq7300-sim, measured by
+// the monotonic clock, the CLI's trace time stamps and wait4().
+//
+//   1. Master CPU write of a full image (1953 frames), line paced: wall time
+//      from the first byte received to the end command's echo, against the
+//      protocol limit (target ratio <= 1.03).
+//   2. The same write unpaced: software time per frame beyond the fixed 2 ms
+//      pause, over the transfer phase (target <= 0.5 ms).
+//   3. Processor time (user + system) of qrb117-cli during run 1 against its
+//      wall time (target <= 5 %).
+//   4. Option-unit write of 752 blocks, line paced: wall time against the
+//      protocol's pauses plus line time (target ratio <= 1.03); about seven
+//      minutes, skipped with --quick.
+//
+// Prints one line per figure:
+//   "name | measured | limit or target | ratio (target) | PASS or MISS"
+// with indented detail lines under it. Exit status 1 when a run could not
+// be made (the figure then reads ERROR), 2 for a wrong command line.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ProtocolLimit.h"
+#include "WriteRun.h"
+
+namespace {
+
+using namespace qrb::bench;
+namespace fs = std::filesystem;
+
+constexpr int kMasterFrames = 1953;
+constexpr int kMasterHandshakeSent = 1 + 4 + 3;            // A0, identification, version
+constexpr int kMasterHandshakeReceived = 1 + 1 + 12 + 15;  // ready, echo, answers
+constexpr int kMasterFrameReplyBytes = 133 + 6;            // echo and answer
+constexpr int kOptionBlocks = 752;
+constexpr double kFramePauseMs = 2.0;
+
+struct Options {
+    bool quick = false;
+    bool keep = false;
+    Programs programs{QRB_BENCH_CLI, QRB_BENCH_SIM};
+    std::string samples = QRB_BENCH_SAMPLES;
+};
+
+void usage(std::FILE* to) {
+    std::fputs(
+        "usage: bench_write [--quick] [--keep] [--cli PATH] [--sim PATH] [--samples DIR]\n"
+        "  --quick    skip the option-unit write (about seven minutes)\n"
+        "  --keep     keep the temporary folder with the traces and reports\n",
+        to);
+}
+
+bool anyErrors = false;
+
+void printFigure(const std::string& name, const std::string& measured, const std::string& limit,
+                 double ratio, const std::string& ratioText, double bound,
+                 const std::string& boundText) {
+    std::printf("%s | %s | %s | %s (target %s) | %s\n", name.c_str(), measured.c_str(),
+                limit.c_str(), ratioText.c_str(), boundText.c_str(),
+                ratio <= bound ? "PASS" : "MISS");
+}
+
+void printError(const std::string& name, const std::string& problem) {
+    anyErrors = true;
+    std::printf("%s | n/a | n/a | n/a | ERROR\n", name.c_str());
+    std::fprintf(stderr, "bench_write: %s: %s\n", name.c_str(), problem.c_str());
+}
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+void printLimitParts(const WriteLimit& limit) {
+    std::printf("  limit = %.3f s fixed pauses + %.3f s line time + %.3f s unit reaction\n",
+                limit.pausesMs / 1000, limit.lineMs / 1000, limit.reactionMs / 1000);
+}
+
+// The end command 38 01 39 must be the last bytes each way, or the run did
+// not end as a completed write.
+bool endsWithEndCommand(const CliTrace& trace) {
+    const std::vector<std::uint8_t> end{0x38, 0x01, 0x39};
+    return trace.lastSent(3) == end && trace.lastReceived(3) == end;
+}
+
+// From the ready byte received to the end command's echo received.
+double writeWindowMs(const CliTrace& trace) {
+    return static_cast<double>(trace.receivedByteMs(trace.receivedCount() - 1) -
+                               trace.receivedByteMs(0));
+}
+
+void printProcessDetails(const WriteRunResult& run) {
+    const CliTrace& trace = *run.trace;
+    long long openedMs = -1;
+    long long closedMs = -1;
+    for (const TraceRecord& r : trace.records()) {
+        if (r.note == "port opened" && openedMs < 0) {
+            openedMs = r.ms;
+        } else if (r.note == "port closed") {
+            closedMs = r.ms;
+        }
+    }
+    std::printf(
+        "  qrb117-cli: %.3f s from start to exit; trace: port opened %.3f s, first byte %.3f s, "
+        "end echo %.3f s, port closed %.3f s\n",
+        run.cliWallSeconds, static_cast<double>(openedMs) / 1000,
+        static_cast<double>(trace.receivedByteMs(0)) / 1000,
+        static_cast<double>(trace.receivedByteMs(trace.receivedCount() - 1)) / 1000,
+        static_cast<double>(closedMs) / 1000);
+}
+
+// Runs 1 and 3: the paced Master CPU write.
+void pacedMasterWrite(const Options& options, const std::string& folder) {
+    const char* wallName = "master write, paced: wall time";
+    const char* cpuName = "master write, paced: CPU of qrb117-cli";
+    // The limit assumes a unit that answers the moment a frame's last byte
+    // is in, so the simulator answers without delay (see RESULTS.md).
+    const UnitTiming unit{};
+    WriteRunSpec spec{
+        "master-paced",
+        options.samples + "/TN508001_M_V0101.SFL",
+        {"--unit", "master", "--line-rate", "--echo-delay", "0", "--answer-delay", "0"},
+        80};
+    const WriteRunResult run = RunWrite(options.programs, spec, folder);
+    if (!run.ok || !endsWithEndCommand(*run.trace)) {
+        const std::string problem =
+            run.ok ? "the trace does not end with the end command" : run.problem;
+        printError(wallName, problem);
+        printError(cpuName, problem);
+        return;
+    }
+    const CliTrace& trace = *run.trace;
+    const WriteLimit limit = MasterWriteLimit(unit);
+    const double measuredMs = writeWindowMs(trace);
+    const double ratio = measuredMs / limit.totalMs;
+    printFigure(wallName, format("%.3f s", measuredMs / 1000),
+                format("limit %.3f s", limit.totalMs / 1000), ratio, format("ratio %.4f", ratio),
+                1.03, "<= 1.03");
+    printLimitParts(limit);
+    printProcessDetails(run);
+    const int frames = ReportArraySize(run.simReport, "frames");
+    const long long expectedSent = kMasterHandshakeSent + 133LL * kMasterFrames + 3;
+    std::printf("  frames received by the simulator: %d; bytes sent by the CLI: %lld (%s)\n",
+                frames, trace.sentCount(),
+                trace.sentCount() == expectedSent ? "no resends" : "resends happened");
+
+    const double cpu = run.cliUserSeconds + run.cliSystemSeconds;
+    const double share = cpu / run.cliWallSeconds;
+    printFigure(cpuName, format("%.3f s", cpu), format("of %.3f s wall", run.cliWallSeconds), share,
+                format("%.2f %%", share * 100), 0.05, "<= 5 %");
+    std::printf(
+        "  user %.3f s, system %.3f s (whole process, start-up included); simulator %.3f s\n",
+        run.cliUserSeconds, run.cliSystemSeconds, run.simCpuSeconds);
+}
+
+// Run 2: the unpaced Master CPU write.
+void unpacedMasterWrite(const Options& options, const std::string& folder) {
+    const char* name = "master write, unpaced: software time per frame";
+    WriteRunSpec spec{"master-unpaced",
+                      options.samples + "/TN508001_M_V0101.SFL",
+                      {"--unit", "master", "--echo-delay", "0", "--answer-delay", "0"},
+                      10};
+    const WriteRunResult run = RunWrite(options.programs, spec, folder);
+    if (!run.ok || !endsWithEndCommand(*run.trace)) {
+        printError(name, run.ok ? "the trace does not end with the end command" : run.problem);
+        return;
+    }
+    const CliTrace& trace = *run.trace;
+    const long long expectedReceived =
+        kMasterHandshakeReceived + static_cast<long long>(kMasterFrameReplyBytes) * kMasterFrames +
+        3;
+    if (trace.receivedCount() != expectedReceived) {
+        printError(name, "the trace holds " + std::to_string(trace.receivedCount()) +
+                             " received bytes instead of " + std::to_string(expectedReceived) +
+                             " (resends?)");
+        return;
+    }
+    // First frame byte queued to the last frame's answer (the byte before
+    // the end command's echo).
+    const long long firstFrameMs = trace.sentByteMs(kMasterHandshakeSent);
+    const long long lastAnswerMs = trace.receivedByteMs(trace.receivedCount() - 4);
+    const double transferMs = static_cast<double>(lastAnswerMs - firstFrameMs);
+    const double perFrameMs = transferMs / kMasterFrames;
+    const double softwareMs = perFrameMs - kFramePauseMs;
+    printFigure(name, format("%.3f ms", softwareMs), "limit 0.5 ms", softwareMs / 0.5,
+                format("ratio %.3f", softwareMs / 0.5), 1.0, "<= 1");
+    std::printf(
+        "  transfer %.3f s for %d frames = %.3f ms a frame, %.1f ms of it the fixed pause\n",
+        transferMs / 1000, kMasterFrames, perFrameMs, kFramePauseMs);
+    std::printf(
+        "  qrb117-cli: %.3f s from start to exit, CPU user %.3f s, system %.3f s; "
+        "simulator CPU %.3f s\n",
+        run.cliWallSeconds, run.cliUserSeconds, run.cliSystemSeconds, run.simCpuSeconds);
+}
+
+// Run 4: the paced option-unit write.
+void pacedOptionUnitWrite(const Options& options, const std::string& folder) {
+    const char* name = "option unit write, paced: wall time";
+    // The simulator's defaults, named so that the limit uses the same numbers.
+    const UnitTiming unit{0.3, 2.0, 1200, 300};
+    WriteRunSpec spec{"olu6-paced",
+                      options.samples + "/TQX37_V0105.SFL",
+                      {"--unit", "olu6", "--line-rate", "--echo-delay", "300", "--answer-delay",
+                       "2000", "--enter-delay", "1200", "--erase-time", "300"},
+                      440};
+    const WriteRunResult run = RunWrite(options.programs, spec, folder);
+    if (!run.ok || !endsWithEndCommand(*run.trace)) {
+        printError(name, run.ok ? "the trace does not end with the end command" : run.problem);
+        return;
+    }
+    const int frames = ReportArraySize(run.simReport, "frames");
+    if (frames != kOptionBlocks) {
+        printError(name, "the simulator received " + std::to_string(frames) +
+                             " block frames, not " + std::to_string(kOptionBlocks));
+        return;
+    }
+    // The limit follows the erase path: the default unit is not blank.
+    const int erased = ReportArraySize(run.simReport, "erased_blocks");
+    if (erased != 7) {
+        printError(name, "the simulator erased " + std::to_string(erased) +
+                             " blocks, not the 7 of the path the limit follows");
+        return;
+    }
+    const CliTrace& trace = *run.trace;
+    const WriteLimit limit = OptionUnitWriteLimit(unit);
+    const double measuredMs = writeWindowMs(trace);
+    const double ratio = measuredMs / limit.totalMs;
+    printFigure(name, format("%.3f s", measuredMs / 1000),
+                format("limit %.3f s", limit.totalMs / 1000), ratio, format("ratio %.4f", ratio),
+                1.03, "<= 1.03");
+    printLimitParts(limit);
+    printProcessDetails(run);
+    std::printf("  qrb117-cli CPU: user %.3f s, system %.3f s (%.2f %% of its wall time)\n",
+                run.cliUserSeconds, run.cliSystemSeconds,
+                100 * (run.cliUserSeconds + run.cliSystemSeconds) / run.cliWallSeconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                usage(stderr);
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--quick") {
+            options.quick = true;
+        } else if (a == "--keep") {
+            options.keep = true;
+        } else if (a == "--cli") {
+            options.programs.cli = value();
+        } else if (a == "--sim") {
+            options.programs.sim = value();
+        } else if (a == "--samples") {
+            options.samples = value();
+        } else if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        } else {
+            usage(stderr);
+            return 2;
+        }
+    }
+
+    std::string folder = (fs::temp_directory_path() / "qrb-bench-write-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) {
+        std::perror("bench_write: mkdtemp");
+        return 1;
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    pacedMasterWrite(options, folder);
+    unpacedMasterWrite(options, folder);
+    if (options.quick) {
+        std::printf("option unit write, paced: skipped (--quick)\n");
+    } else {
+        pacedOptionUnitWrite(options, folder);
+    }
+
+    if (options.keep || anyErrors) {
+        std::fprintf(stderr, "bench_write: traces and reports kept in %s\n", folder.c_str());
+    } else {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    return anyErrors ? 1 : 0;
+}
