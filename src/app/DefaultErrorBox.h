@@ -27,4 +27,13 @@ void ShowDefaultErrorBox(const std::exception_ptr& error);
 // and does not propagate. False when one was shown.
 bool RunGuarded(const std::function<void()>& work);
 
+// A slot for a Qt signal that reports its own errors. Qt's frames between a
+// handler and the application object are not exception-safe (an error passing
+// through them leaks and can leave Qt's state half-changed), so handlers
+// connected to signals stop their errors here.
+template <typename Handler>
+auto Reported(Handler handler) {
+    return [handler] { RunGuarded(handler); };
+}
+
 }  // namespace qrb

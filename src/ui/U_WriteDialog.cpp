@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/DefaultErrorBox.h"
 #include "ui/GuiWriteHost.h"
 #include "ui/fw.h"
 #include "writing/RadioQRB.h"
@@ -32,11 +33,12 @@ TfrmMsg::TfrmMsg(TfrmMain& frmMain, std::unique_ptr<Line> line)
     Label1->setWordWrap(false);
     btnWCancel = new QPushButton(QStringLiteral("Cancel"), this);
     btnWCancel->setGeometry(56, 52, 75, 25);
-    connect(btnWCancel, &QPushButton::clicked, this, [this] { btnWCancelClick(); });
+    connect(btnWCancel, &QPushButton::clicked, this, Reported([this] { btnWCancelClick(); }));
 
     tmrAutoStartButton = new QTimer(this);
     tmrAutoStartButton->setInterval(kAutoStartDelayMs);
-    connect(tmrAutoStartButton, &QTimer::timeout, this, [this] { tmrAutoStartButtonTimer(); });
+    connect(tmrAutoStartButton, &QTimer::timeout, this,
+            Reported([this] { tmrAutoStartButtonTimer(); }));
 
     FormCreate();
 }

@@ -111,14 +111,15 @@ void TfrmMain::SetTabOrder() {
 }
 
 void TfrmMain::ConnectHandlers() {
-    connect(btnConfig, &QPushButton::clicked, this, [this] { btnConfigClick(); });
-    connect(btnReload, &QPushButton::clicked, this, [this] { btnReloadClick(); });
-    connect(btnBrowse, &QPushButton::clicked, this, [this] { btnBrowseClick(); });
-    connect(btnWRITE, &QPushButton::clicked, this, [this] { btnWRITEClick(); });
-    connect(btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+    connect(btnConfig, &QPushButton::clicked, this, Reported([this] { btnConfigClick(); }));
+    connect(btnReload, &QPushButton::clicked, this, Reported([this] { btnReloadClick(); }));
+    connect(btnBrowse, &QPushButton::clicked, this, Reported([this] { btnBrowseClick(); }));
+    connect(btnWRITE, &QPushButton::clicked, this, Reported([this] { btnWRITEClick(); }));
+    connect(btnClose, &QPushButton::clicked, this, Reported([this] { btnCloseClick(); }));
     for (int target = 0; target < kTargetCount; ++target) {
         TargetButton* button = TargetButtonOf(target);
-        connect(button, &QPushButton::clicked, this, [this, target] { TargetButtonClick(target); });
+        connect(button, &QPushButton::clicked, this,
+                Reported([this, target] { TargetButtonClick(target); }));
         connect(button, &TargetButton::mouseUp, this,
                 [this, target] { TargetButtonMouseUp(target); });
     }
@@ -126,7 +127,7 @@ void TfrmMain::ConnectHandlers() {
             [this](int row, int /*column*/, int previousRow, int /*previousColumn*/) {
                 if (row >= 0 && row != previousRow) {
                     catalogue_.setCurrentRow(row);
-                    grdFileListClick();
+                    RunGuarded([this] { grdFileListClick(); });
                 }
             });
 
@@ -134,7 +135,7 @@ void TfrmMain::ConnectHandlers() {
     // OLU-6; the OLU-6 button has it first and passes it on while disabled.
     const auto accelerator = [this](const char* keys, auto action) {
         auto* shortcut = new QShortcut(QKeySequence(QString::fromLatin1(keys)), this);
-        connect(shortcut, &QShortcut::activated, this, action);
+        connect(shortcut, &QShortcut::activated, this, Reported(action));
     };
     accelerator("Alt+M", [this] { TargetButtonAccelerator(kCatalogueMasterCpu); });
     accelerator("Alt+S", [this] { TargetButtonAccelerator(kCatalogueSlaveCpu); });
@@ -171,7 +172,7 @@ void TfrmMain::FormCreate() {
     SetFirmwareFolder(QDir::currentPath());
     // 10. A file that cannot be read is reported, and start-up goes on: the
     //     port search and the lamp do not depend on it.
-    RunGuarded([this] { btnReloadClick(); });
+    RunGuarded(Reported([this] { btnReloadClick(); }));
     // 11.-12.
     FindComPort();
     ShowComPort();
