@@ -136,19 +136,15 @@ void MasterCpuModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros 
         refuse(code);
         return;
     }
-    const int ordinal = sessionFramesAccepted_;
+    std::copy(frame.begin() + 4, frame.begin() + 4 + kBlockSize,
+              memory_.begin() + static_cast<std::ptrdiff_t>(block * kBlockSize));
+    frames_.push_back(FrameRecord{block, at, true});
+    const int ordinal = sessionFramesAccepted_++;
     // The five bytes after the ACK are not looked at by the PC: the frame's
     // head and block number, and their sum.
     std::vector<std::uint8_t> bytes{kAck, kFrame, kFrameSecond, hi, lo};
     appendTrailingSum(bytes);
-    if (!answer(Step::Frame, std::move(bytes), at, {.hasCheckByte = true})) {
-        frames_.push_back(FrameRecord{block, at, false});  // silent: the unit does nothing
-        return;
-    }
-    std::copy(frame.begin() + 4, frame.begin() + 4 + kBlockSize,
-              memory_.begin() + static_cast<std::ptrdiff_t>(block * kBlockSize));
-    frames_.push_back(FrameRecord{block, at, true});
-    ++sessionFramesAccepted_;
+    answer(Step::Frame, std::move(bytes), at, {.hasCheckByte = true});
     checkVanish(ordinal);
 }
 

@@ -168,8 +168,8 @@ int OptionUnitModel::commandLength(const std::vector<std::uint8_t>& prefix) cons
     }
 }
 
-bool OptionUnitModel::acknowledge(Step step, Micros at, Micros delay) {
-    return answer(step, {kAck}, at, {.delay = delay}).has_value();
+void OptionUnitModel::acknowledge(Step step, Micros at, Micros delay) {
+    answer(step, {kAck}, at, {.delay = delay});
 }
 
 void OptionUnitModel::refuse(Step step, Micros at) {
@@ -212,7 +212,8 @@ void OptionUnitModel::handleCommand(const std::vector<std::uint8_t>& command, Mi
                 violation(at, "06 without a bit rate selected before it");
                 return;
             }
-            bitRateConfirmed_ = acknowledge(Step::ConfirmBitRate, at);
+            bitRateConfirmed_ = true;
+            acknowledge(Step::ConfirmBitRate, at);
             return;
         case kEnterProgrammingState:
             if (!bitRateConfirmed_) {
@@ -335,9 +336,10 @@ void OptionUnitModel::handleParameter(const std::vector<std::uint8_t>& command, 
         violation(at,
                   "parameter command " + hexBytes(command.data(), 1) + " in the programming state");
     }
-    if (acknowledge(step, at) && step == Step::SelectBitRate) {
+    if (step == Step::SelectBitRate) {
         bitRateSelected_ = true;
     }
+    acknowledge(step, at);
 }
 
 void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Micros at) {
@@ -359,9 +361,6 @@ void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Mi
         refuse(Step::Routine, at);
         return;
     }
-    if (!acknowledge(Step::Routine, at)) {
-        return;  // silent: the unit does nothing
-    }
     routines_.push_back(length);
     if (awaited == Awaited::Base) {
         phase_ = Phase::Programming;
@@ -371,6 +370,7 @@ void OptionUnitModel::handleRoutine(const std::vector<std::uint8_t>& routine, Mi
         phase_ = Phase::Transferring;
         sessionFramesAccepted_ = 0;
     }
+    acknowledge(Step::Routine, at);
 }
 
 void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micros at) {
@@ -387,9 +387,8 @@ void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micr
         return;
     }
     if (block == kEraseEndBlock) {
-        if (acknowledge(Step::EraseEnd, at)) {
-            phase_ = Phase::Programming;
-        }
+        phase_ = Phase::Programming;
+        acknowledge(Step::EraseEnd, at);
         return;
     }
     if (block >= kEraseBlocks) {
@@ -402,12 +401,10 @@ void OptionUnitModel::handleErase(const std::vector<std::uint8_t>& command, Micr
                {.delay = optionConfig_.eraseTime});
         return;
     }
-    if (!acknowledge(Step::EraseBlock, at, optionConfig_.eraseTime)) {
-        return;  // silent: the unit does nothing
-    }
     const auto [first, last] = kEraseBlockRanges[block];
     std::fill(memory_.begin() + first, memory_.begin() + last + 1, 0xFF);
     erasedBlocks_.push_back(block);
+    acknowledge(Step::EraseBlock, at, optionConfig_.eraseTime);
 }
 
 bool OptionUnitModel::refuseNow(int ordinal) {
@@ -450,10 +447,6 @@ void OptionUnitModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros
         refuseFrame();
         return;
     }
-    if (!acknowledge(Step::Frame, at)) {
-        frames_.push_back(FrameRecord{address, at, false});
-        return;  // silent: the unit does nothing
-    }
     bool overUnerased = false;
     for (std::size_t i = 0; i < kBlockSize; ++i) {
         std::uint8_t& cell = memory_[address + i];
@@ -469,6 +462,7 @@ void OptionUnitModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros
     }
     frames_.push_back(FrameRecord{address, at, true});
     ++sessionFramesAccepted_;
+    acknowledge(Step::Frame, at);
     checkVanish(ordinal);
 }
 
@@ -489,9 +483,8 @@ void OptionUnitModel::handleEndFrame(const std::vector<std::uint8_t>& frame, Mic
         refuse(Step::EndFrame, at);
         return;
     }
-    if (acknowledge(Step::EndFrame, at)) {
-        phase_ = Phase::Transferred;
-    }
+    phase_ = Phase::Transferred;
+    acknowledge(Step::EndFrame, at);
 }
 
 }  // namespace qrb::sim

@@ -111,8 +111,7 @@ class OptionUnitModel : public RadioModel {
     void handleErase(const std::vector<std::uint8_t>& command, Micros at);
     void handleFrame(const std::vector<std::uint8_t>& frame, Micros at);
     void handleEndFrame(const std::vector<std::uint8_t>& frame, Micros at);
-    // Answers 06; false when the unit is silent (and then does nothing).
-    bool acknowledge(Step step, Micros at, Micros delay = Micros{-1});
+    void acknowledge(Step step, Micros at, Micros delay = Micros{-1});
     void refuse(Step step, Micros at);
     bool refuseNow(int ordinal);
 

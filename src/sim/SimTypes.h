@@ -90,7 +90,9 @@ struct AnswerSelector {
 
 struct CommonFaults {
     // The unit stops answering at this answer and stays silent until its next
-    // power-on. The echo goes on (it is the line's) unless silenceEcho is set.
+    // power-on: its answers are lost on the way, while it still carries out
+    // what it receives (stores frames, erases, ...). The echo goes on (it is
+    // the line's) unless silenceEcho is set.
     std::optional<AnswerSelector> silentFrom;
     // The same from frame k of a transfer on (counted from 0 in the session;
     // a resend keeps its number).

@@ -48,12 +48,13 @@ int SlaveCpuModel::commandLength(const std::vector<std::uint8_t>& prefix) const 
 void SlaveCpuModel::handleCommand(const std::vector<std::uint8_t>& command, Micros at) {
     if (command[0] == kSelectErase) {
         const bool refused = faults_.refuseSelectErase;
-        if (answer(Step::SelectErase, {refused ? kNak : kAck}, at) && !refused) {
+        if (!refused) {
             // Selecting the erase wipes what earlier attempts left.
             eraseSelected_ = true;
             lines_.clear();
             sessionLinesAccepted_ = 0;
         }
+        answer(Step::SelectErase, {refused ? kNak : kAck}, at);
     } else if (command[1] == 0xFF) {
         handleEndFrame(command, at);
     } else {
@@ -79,7 +80,7 @@ void SlaveCpuModel::handleLineFrame(const std::vector<std::uint8_t>& frame, Micr
     frameArrived(ordinal);
     const auto refuse = [&] {
         frames_.push_back(FrameRecord{static_cast<std::uint32_t>(ordinal), at, false});
-        answer(Step::Frame, {kNak}, at);
+        answer(Step::Frame, {kNak}, at, {});
     };
     if (sum8(frame) != 0) {
         violation(at, "line frame " + std::to_string(ordinal) + " (" +
@@ -97,13 +98,10 @@ void SlaveCpuModel::handleLineFrame(const std::vector<std::uint8_t>& frame, Micr
         refuse();
         return;
     }
-    if (!answer(Step::Frame, {kAck}, at)) {
-        frames_.push_back(FrameRecord{static_cast<std::uint32_t>(ordinal), at, false});
-        return;  // silent: the unit does nothing
-    }
     lines_.emplace_back(frame.begin() + 3, frame.end() - 1);
     frames_.push_back(FrameRecord{static_cast<std::uint32_t>(ordinal), at, true});
     ++sessionLinesAccepted_;
+    answer(Step::Frame, {kAck}, at, {});
     checkVanish(ordinal);
 }
 

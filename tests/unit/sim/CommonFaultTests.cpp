@@ -124,7 +124,7 @@ TEST(CommonFaults, SilenceEndsAtPowerOnAndMayTakeTheEcho) {
     EXPECT_EQ(again.ask(kIdentify), kPanelAnswer);
 }
 
-TEST(CommonFaults, SilentUnitDoesNothingWithWhatItGets) {
+TEST(CommonFaults, SilentUnitStillCarriesOutWhatItGets) {
     MasterFaults faults;
     faults.silentFromFrame = 1;
     MasterCpuModel unit({}, faults);
@@ -134,12 +134,13 @@ TEST(CommonFaults, SilentUnitDoesNothingWithWhatItGets) {
     frame.push_back(static_cast<std::uint8_t>(byteSum(frame)));
     EXPECT_EQ(bench.ask(frame).size(), 6u);
     frame[3] = 0xA1;
-    frame.back() = static_cast<std::uint8_t>(frame.back() + 1);
+    frame[4] = 0x42;
+    frame.back() = static_cast<std::uint8_t>(frame.back() + 1 + 0x42);
     const auto bursts = bench.send(frame);
     EXPECT_EQ(UnitBench::only(bursts, BurstKind::Echo), frame);  // the line still echoes
     EXPECT_TRUE(UnitBench::only(bursts, BurstKind::Answer).empty());
-    EXPECT_EQ(unit.acceptedBlocks(), std::vector<std::uint32_t>{0xA0});
-    EXPECT_EQ(unit.memory()[0xA1 * 128], 0xFF);
+    EXPECT_EQ(unit.acceptedBlocks(), (std::vector<std::uint32_t>{0xA0, 0xA1}));
+    EXPECT_EQ(unit.memory()[0xA1 * 128], 0x42);
 }
 
 TEST(CommonFaults, NoReadyByteWhenSilentFromTheFirst) {
