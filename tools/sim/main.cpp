@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     try {
         options = parseSimOptions(argc, argv);
     } catch (const std::invalid_argument& e) {
-        std::cerr << "rq7300-sim: " << e.what() << "\n" << simUsage();
+        std::cerr << "rq7300-sim: " << e.what() << " (see --help)\n";
         return 2;
     }
     if (options.help) {
