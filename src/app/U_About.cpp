@@ -16,8 +16,7 @@ std::size_t VersionData::Query(const std::string& path, std::string& value) cons
 }
 
 VersionLookupError::VersionLookupError()
-    : std::runtime_error(
-          "\u60c5\u5831\u306e\u53d6\u5f97\u306b\u5931\u6557\u3057\u307e\u3057\u305f") {}
+    : std::runtime_error("情報の取得に失敗しました") {}  // "getting the information failed"
 
 namespace {
 
