@@ -54,7 +54,7 @@ class DateTextFormat {
     std::string text(long long secondsSinceEpoch) const;
 
   private:
-    QString withZone(const char* zone) const;
+    static QString withoutZone(const QString& format);
 
     QLocale locale_;
     QString timeFormat_;

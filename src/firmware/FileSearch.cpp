@@ -59,7 +59,7 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 }
 
 DateTextFormat::DateTextFormat(const QLocale& locale)
-    : locale_(locale), timeFormat_(locale.timeFormat(QLocale::LongFormat)) {}
+    : locale_(locale), timeFormat_(withoutZone(locale.timeFormat(QLocale::LongFormat))) {}
 
 std::string DateTextFormat::text(long long secondsSinceEpoch) const {
     // The listing keeps two-second resolution: odd seconds round down.
@@ -73,34 +73,34 @@ std::string DateTextFormat::text(long long secondsSinceEpoch) const {
                                     QLocale::ShortFormat);
     if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
         text += ' ';
-        text += locale_.toString(QTime(local.tm_hour, local.tm_min, local.tm_sec),
-                                 withZone(local.tm_zone ? local.tm_zone : ""));
+        text += locale_.toString(QTime(local.tm_hour, local.tm_min, local.tm_sec), timeFormat_);
     }
     return text.toStdString();
 }
 
-// The long time format with its time-zone field ('t') replaced by the zone
-// in force at that moment, as a quoted literal. (A bare time has no zone of
-// its own.)
-QString DateTextFormat::withZone(const char* zone) const {
-    QString quoted = "'" + QString::fromLocal8Bit(zone).replace("'", "''") + "'";
-    QString format;
+// The locale's long time format without its time-zone field ('t'): the
+// listing shows the time of day as the desktop's long time does, and a zone
+// name would only crowd the column.
+QString DateTextFormat::withoutZone(const QString& format) {
+    QString out;
     bool inQuotes = false;
-    for (qsizetype i = 0; i < timeFormat_.size(); ++i) {
-        const QChar c = timeFormat_[i];
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
         if (c == '\'') {
             inQuotes = !inQuotes;
         }
         if (!inQuotes && c == 't') {
-            while (i + 1 < timeFormat_.size() && timeFormat_[i + 1] == 't') {
+            while (i + 1 < format.size() && format[i + 1] == 't') {
                 ++i;
             }
-            format += quoted;
-        } else {
-            format += c;
+            while (!out.isEmpty() && out.back() == ' ') {
+                out.chop(1);
+            }
+            continue;
         }
+        out += c;
     }
-    return format;
+    return out.trimmed();
 }
 
 std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {

@@ -1,5 +1,7 @@
 #include "ui/U_Config.h"
 
+#include "ui/LookAlikeFonts.h"
+
 #include <unistd.h>
 
 #include <QApplication>
@@ -86,6 +88,7 @@ TfrmConfig::TfrmConfig(SharedState& state, RegistryReader& registry, QWidget* pa
 }
 
 void TfrmConfig::Create(RegistryReader& registry) {
+    RegisterLookAlikeFonts();
     CreateControls();
     // A failing port list still leaves a usable dialog, as with any error of
     // a creation handler: the person is told and goes on.

@@ -1,5 +1,7 @@
 #include "ui/fw.h"
 
+#include "ui/LookAlikeFonts.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -73,6 +75,7 @@ QString WithoutLastCharacter(const std::string& value) {
 
 TfrmMain::TfrmMain(const VersionData& versionData, QWidget* parent)
     : QWidget(parent), versionData_(versionData), catalogue_(ToFileName(QDir::currentPath())) {
+    RegisterLookAlikeFonts();
     CreateControls();
     CommX = new TCommX(this);
     CommX->setBitRate(38400);
