@@ -22,6 +22,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <iomanip>
 #include <memory>
@@ -105,7 +106,7 @@ inline Bytes SentWithStepRepeated(const Script& script, const StepSpan& step, in
     return bytes;
 }
 
-// "" when equal, else where they part.
+// "" when equal, else where they first differ.
 inline std::string Difference(const Bytes& got, const Bytes& expected) {
     const auto mismatch = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
     if (mismatch.first == got.end() && mismatch.second == expected.end()) {
@@ -170,6 +171,9 @@ struct Cell {
     int sends = 1;
     std::function<void(Faults&)> inject;  // the fault (not for a vanished port)
     VanishWhen vanish = VanishWhen::AfterStep;
+    // Where the failing attempt ends when the protocol goes on past the
+    // faulted step (sent once there); unset: at the row's step.
+    std::optional<StepRef> endsAt = std::nullopt;
 };
 
 template <class Faults>
@@ -191,8 +195,22 @@ struct CellReport {
     std::string expected;
     std::string observed;
     std::vector<std::string> problems;
+    // Virtual time from the step's first byte to the failure box (or to the
+    // end of a cancelled run).
+    std::optional<milliseconds> took;
 
     bool passed() const { return observed == expected && problems.empty(); }
+    // "fail+retry ok 15.0 s", "!" in front when the outcome is not the expected one.
+    std::string text() const {
+        std::string shown = passed() ? observed : "!" + observed;
+        if (took) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, " %.1f s",
+                          static_cast<double>(took->count()) / 1000.0);
+            shown += seconds;
+        }
+        return shown;
+    }
 };
 
 inline std::string ExpectedText(Expect expect, int sends) {
@@ -208,6 +226,12 @@ inline std::string ExpectedText(Expect expect, int sends) {
 }
 
 // ---- playing one cell -----------------------------------------------------
+
+// Thrown into the engine's wait when a cell's run outlives its deadline.
+class StillRunning : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 inline long MillisOf(sim::Micros t) {
     return static_cast<long>(std::chrono::duration_cast<milliseconds>(t).count());
@@ -325,9 +349,8 @@ class CellRun {
         }
 
         // A run that loops or waits for ever must not stall the test binary.
-        virtualLine_.at(target_.deadline, [] {
-            throw std::runtime_error("the run was still going at the deadline");
-        });
+        virtualLine_.at(target_.deadline,
+                        [] { throw StillRunning("the run was still going at the deadline"); });
     }
 
     void clearFaults() {
@@ -342,8 +365,10 @@ class CellRun {
             return true;
         } catch (const sim::VirtualDeadlock& deadlock) {
             failed("hang", std::string("the engine waits for nothing: ") + deadlock.what());
+        } catch (const StillRunning& deadline) {
+            failed("hang", deadline.what());
         } catch (const std::exception& error) {
-            failed("hang", error.what());
+            failed("exception", error.what());
         }
         return false;
     }
@@ -375,6 +400,7 @@ class CellRun {
 
     void checkTimeBound(sim::Micros endedAt) {
         const sim::Micros took = endedAt - stepStartedAt();
+        report_.took = std::chrono::duration_cast<milliseconds>(took);
         if (took < sim::Micros{0} || took > row_.allowance) {
             problem("the step took " + std::to_string(MillisOf(took)) +
                     " ms of virtual time to end; its time-outs allow " +
@@ -383,13 +409,25 @@ class CellRun {
     }
 
     void checkFirstAttempt(const Bytes& attempt) {
-        const int sends = SendsAtStep(attempt, target_.script, step_);
-        if (sends != cell_.sends && step_.size > 0) {
-            problem("first attempt: the step went out " + std::to_string(sends) +
-                    " times, the protocol sends it " + std::to_string(cell_.sends) + " times");
+        StepSpan end = step_;
+        int sends = cell_.sends;
+        if (cell_.endsAt) {
+            const std::optional<StepSpan> located = Locate(target_.script, *cell_.endsAt);
+            if (!located) {
+                problem("no step \"" + cell_.endsAt->name + "\" in the script");
+                return;
+            }
+            end = *located;
+            sends = 1;
         }
-        const std::string diff =
-            Difference(attempt, SentUpToStep(target_.script, step_, cell_.sends));
+        const int sent = SendsAtStep(attempt, target_.script, end);
+        if (sent < 0) {
+            problem("first attempt: the bytes before the step differ from a clean write");
+        } else if (sent != sends && end.size > 0) {
+            problem("first attempt: the step went out " + std::to_string(sent) +
+                    " times, the protocol sends it " + std::to_string(sends) + " times");
+        }
+        const std::string diff = Difference(attempt, SentUpToStep(target_.script, end, sends));
         if (!diff.empty()) {
             problem("first attempt does not end at the step: " + diff);
         }
@@ -538,7 +576,7 @@ template <class Faults>
 void PrintMatrix(std::ostream& out, const std::string& title, const std::vector<Row<Faults>>& rows,
                  const std::vector<CellReport>& reports) {
     constexpr int kStepWidth = 38;
-    constexpr int kCellWidth = 24;
+    constexpr int kCellWidth = 27;
     const auto rule = [&] {
         out << std::string(kStepWidth, '-');
         for (std::size_t i = 0; i < kFaultKinds.size(); ++i) {
@@ -558,7 +596,7 @@ void PrintMatrix(std::ostream& out, const std::string& title, const std::vector<
             std::string text = row.notRun;
             for (const CellReport& report : reports) {
                 if (report.row == row.name && report.kind == kind) {
-                    text = report.passed() ? report.observed : "!" + report.observed;
+                    text = report.text();
                 }
             }
             out << "| " << std::setw(kCellWidth) << text;
@@ -566,7 +604,16 @@ void PrintMatrix(std::ostream& out, const std::string& title, const std::vector<
         out << "\n";
     }
     rule();
-    out << std::right;
+    out << std::right
+        << "Each cell is one whole write with that fault from that step on (\"one answer\" rows:\n"
+           "that answer only). fail+retry ok: failure text and \"Problem on COM port\" within the\n"
+           "step's time-outs (virtual time from the step's first byte), then a retry after OK "
+           "that\n"
+           "wrote the unit byte for byte. completes: the protocol does not fail on it, and the "
+           "write\n"
+           "is byte-exact. resends until Cancel: the protocol asks again without end; Cancel ends "
+           "the\n"
+           "run and a new one completes. n/a: the step's answer has no such fault.\n";
 }
 
 }  // namespace qrb::test
