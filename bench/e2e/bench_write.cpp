@@ -18,6 +18,7 @@
 // be made (the figure then reads ERROR), 2 for a wrong command line.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,12 @@ constexpr int kMasterHandshakeSent = 1 + 4 + 3;            // A0, identification
 constexpr int kMasterHandshakeReceived = 1 + 1 + 12 + 15;  // ready, echo, answers
 constexpr int kMasterFrameReplyBytes = 133 + 6;            // echo and answer
 constexpr int kOptionBlocks = 752;
+// Bytes the CLI sends before the first block frame: A0, identification, 66,
+// ACK, the parameter commands, 40, three routines, status and blank checks,
+// 48, eight erase commands, 43.
+constexpr long long kOptionSentBeforeBlocks = 3603;
+// ... then the blocks, the EndFrame, 4F, 4B and the end command.
+constexpr long long kOptionSentBytes = kOptionSentBeforeBlocks + 134LL * kOptionBlocks + 6 + 2 + 3;
 constexpr double kFramePauseMs = 2.0;
 
 struct Options {
@@ -76,6 +83,26 @@ std::string format(const char* pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
+}
+
+struct Spread {
+    double mean = 0;
+    double median = 0;
+    double p99 = 0;
+};
+
+Spread spreadOf(std::vector<double> values) {
+    Spread s;
+    if (values.empty()) {
+        return s;
+    }
+    std::sort(values.begin(), values.end());
+    for (const double v : values) {
+        s.mean += v / static_cast<double>(values.size());
+    }
+    s.median = values[values.size() / 2];
+    s.p99 = values[static_cast<std::size_t>(0.99 * static_cast<double>(values.size() - 1))];
+    return s;
 }
 
 void printLimitParts(const WriteLimit& limit) {
@@ -145,6 +172,25 @@ void pacedMasterWrite(const Options& options, const std::string& folder) {
                 1.03, "<= 1.03");
     printLimitParts(limit);
     printProcessDetails(run);
+    // Where the time goes, frame by frame (the trace's millisecond stamps).
+    std::vector<double> onLine;
+    std::vector<double> turnaround;
+    for (int i = 0; i < kMasterFrames; ++i) {
+        const long long first = trace.sentByteMs(kMasterHandshakeSent + 133LL * i);
+        const long long answered =
+            trace.receivedByteMs(kMasterHandshakeReceived + kMasterFrameReplyBytes * (i + 1LL) - 1);
+        onLine.push_back(static_cast<double>(answered - first));
+        if (i + 1 < kMasterFrames) {
+            turnaround.push_back(static_cast<double>(
+                trace.sentByteMs(kMasterHandshakeSent + 133LL * (i + 1)) - answered));
+        }
+    }
+    const Spread frame = spreadOf(onLine);
+    const Spread next = spreadOf(turnaround);
+    std::printf(
+        "  a frame from its first byte queued to its answer: mean %.2f ms, median %.0f, p99 %.0f "
+        "(line time %.2f ms); answer to the next frame: mean %.2f ms\n",
+        frame.mean, frame.median, frame.p99, kMasterFrameReplyBytes * kByteMs, next.mean);
     const int frames = ReportArraySize(run.simReport, "frames");
     const long long expectedSent = kMasterHandshakeSent + 133LL * kMasterFrames + 3;
     std::printf("  frames received by the simulator: %d; bytes sent by the CLI: %lld (%s)\n",
@@ -236,6 +282,26 @@ void pacedOptionUnitWrite(const Options& options, const std::string& folder) {
                 format("limit %.3f s", limit.totalMs / 1000), ratio, format("ratio %.4f", ratio),
                 1.03, "<= 1.03");
     printLimitParts(limit);
+    if (trace.sentCount() == kOptionSentBytes) {
+        // A block: 133 bytes with 4 ms after each and 2 ms, its echo, the
+        // check byte, the ACK.
+        std::vector<double> paced;
+        std::vector<double> whole;
+        for (int i = 0; i < kOptionBlocks; ++i) {
+            const long long first = trace.sentByteMs(kOptionSentBeforeBlocks + 134LL * i);
+            const long long check = trace.sentByteMs(kOptionSentBeforeBlocks + 134LL * i + 133);
+            const long long following = trace.sentByteMs(kOptionSentBeforeBlocks + 134LL * (i + 1));
+            paced.push_back(static_cast<double>(check - first));
+            whole.push_back(static_cast<double>(following - first));
+        }
+        std::printf(
+            "  a block: first byte to check byte mean %.2f ms (pauses 534 ms), first byte to the "
+            "next block's mean %.2f ms\n",
+            spreadOf(paced).mean, spreadOf(whole).mean);
+    } else {
+        std::printf("  the CLI sent %lld bytes, not %lld: resends?\n", trace.sentCount(),
+                    kOptionSentBytes);
+    }
     printProcessDetails(run);
     std::printf("  qrb117-cli CPU: user %.3f s, system %.3f s (%.2f %% of its wall time)\n",
                 run.cliUserSeconds, run.cliSystemSeconds,
