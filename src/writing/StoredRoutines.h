@@ -23,11 +23,6 @@ StoredRoutine BaseRoutine();     // sent after EnterProgrammingState
 StoredRoutine EraseRoutine();    // sent after SelectErase
 StoredRoutine ProgramRoutine();  // sent after SelectProgramming
 
-// The length field L read from the first four bytes (0 for a shorter block).
-std::uint32_t RoutineLengthField(std::span<const std::uint8_t> block);
-// True when the length field equals size − 5 and all bytes sum to 0.
-bool HasRoutineForm(std::span<const std::uint8_t> block);
-
 namespace embedded {
 // Defined in the source generated at build time (EmbedRoutines.cmake).
 extern const std::span<const std::uint8_t> BaseRoutine;

@@ -547,13 +547,6 @@ TEST_F(OptionSteps, EraseCommandsArePacedAndClosed) {
     EXPECT_EQ(bench.line.now() - times.back() >= Micros{1'003'000}, true);
 }
 
-TEST_F(OptionSteps, WriteAllAreasErasesBlocksZeroToNine) {
-    bench.state.WriteAllAreas = true;
-    bench.radio.faults().eraseError = sim::OptionUnitFaults::EraseError{9, 0x51};
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 5);
-    EXPECT_EQ(bench.radio.erasedBlocks(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-}
-
 // StopRequested is cleared before the waits of CheckBlank and of every erase
 // command: a Cancel there is lost and the write completes.
 TEST_F(OptionSteps, CancelDuringCheckBlankOrErasingIsLost) {
