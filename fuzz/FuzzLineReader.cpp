@@ -6,7 +6,6 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "firmware/FirmwareError.h"
 #include "firmware/TextLineReader.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // Fuzz target: ReadSlaveLines over arbitrary file contents. The lines must be
 // exactly those holding a ':', decoded from the first such line beginning
-// "VS" on, and a line of 256 characters or more must refuse the file.
+// "VS" on, and a line of 256 characters or more must refuse the file. Any
+// other error (FileAccessError included: the file is readable) is a finding.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -2,7 +2,8 @@
 // files this target encodes itself (so that the decoder's path sees records
 // that mean something). The result is compared with a straightforward
 // reading of the record rules: the same image and checksum, or the same kind
-// of refusal. Errors other than the documented ones escape as findings.
+// of refusal. The file is always readable, so FileAccessError, like any
+// error other than the conversion error and the refusal, escapes as a finding.
 #include <cstdint>
 #include <numeric>
 #include <optional>
