@@ -37,7 +37,7 @@ TEST_P(OptionUnitWrite, ImageLandsAndBothSumsAreShown) {
         header.push_back("ALL");
     const std::string file =
         MakeFile(all ? "TQX37_V0901.SFL" : "TQX37_V0902.SFL", binary, "srec", header);
-    startSim({"--unit", "olu6", "--version", "0305", "--answer-delay", "100"});
+    startSim({"--unit", "olu6", "--version", "0305"});
     const ProcessResult r = write(file, {}, std::chrono::seconds(900));
     ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("OLU-6 version: 0305"), std::string::npos);
