@@ -8,6 +8,24 @@ namespace qrb {
 
 namespace {
 
+// The field as it stands, but a control byte (a NUL would cut the message
+// short wherever it is shown) written as \xHH.
+std::string Printable(std::string_view field) {
+    std::string text;
+    for (const char c : field) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            static const char kHex[] = "0123456789ABCDEF";
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0xF];
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -35,7 +53,7 @@ std::uint64_t ParseHexField(std::string_view line, std::size_t start, std::size_
         value = value * 16 + static_cast<std::uint64_t>(digit < 0 ? 0 : digit);
     }
     if (!valid) {
-        throw ConversionError("'" + std::string(field) + "' is not a valid integer value");
+        throw ConversionError("'" + Printable(field) + "' is not a valid integer value");
     }
     return value;
 }

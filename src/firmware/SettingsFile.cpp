@@ -128,8 +128,13 @@ int PortNumberFromSettingsText(std::string_view text) {
 }
 
 bool ReadSettings(const std::string& path, int& comPortNumber) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so a FIFO or device at the path cannot hold the start-up;
+    // only a regular file is a settings file.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
+        return false;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
 
     std::string firstLine;

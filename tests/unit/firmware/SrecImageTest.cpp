@@ -151,6 +151,9 @@ TEST_F(SrecImageTest, NonHexFieldsNameTheFieldAsItStands) {
         {"S1060000AA", "'' is not a valid integer value"},  // data runs past the line end
         {"S1060000AAB", "'B' is not a valid integer value"},
         {"S1 60000AABBFF", "' 6' is not a valid integer value"},
+        // A control byte is written out, so it cannot cut the message short.
+        {std::string("S1060000AA") + '\0' + '\x01' + "FF",
+         "'\\x00\\x01' is not a valid integer value"},
     };
     for (const auto& [line, message] : cases) {
         try {

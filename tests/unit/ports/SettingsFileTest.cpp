@@ -1,5 +1,7 @@
 // The settings file: the integer rules, the first-line reading and what the
 // written file holds.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -135,6 +137,10 @@ TEST_F(SettingsFileTest, MissingOrUnreadableFileLeavesThePortAlone) {
     EXPECT_FALSE(ReadSettings(path_, port));
     EXPECT_EQ(port, 5);
     EXPECT_FALSE(ReadSettings(dir_.string(), port));  // a folder, not a file
+    EXPECT_EQ(port, 5);
+    // A FIFO with no writer would block a plain open for ever.
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadSettings(path_, port));
     EXPECT_EQ(port, 5);
 }
 
