@@ -5,7 +5,8 @@
 //      from the first byte received to the end command's echo, against the
 //      protocol limit (target ratio <= 1.03).
 //   2. The same write unpaced: software time per frame beyond the fixed 2 ms
-//      pause, over the transfer phase (target <= 0.5 ms).
+//      pause, over the transfer phase (target <= 0.5 ms); the median of
+//      three runs.
 //   3. Processor time (user + system) of qrb117-cli during run 1 against its
 //      wall time (target <= 5 %).
 //   4. Option-unit write of 752 blocks, line paced: wall time against the
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -206,44 +208,87 @@ void pacedMasterWrite(const Options& options, const std::string& folder) {
         run.cliUserSeconds, run.cliSystemSeconds, run.simCpuSeconds);
 }
 
-// Run 2: the unpaced Master CPU write.
-void unpacedMasterWrite(const Options& options, const std::string& folder) {
-    const char* name = "master write, unpaced: software time per frame";
-    WriteRunSpec spec{"master-unpaced",
+// One unpaced Master CPU write, taken apart frame by frame.
+struct UnpacedRun {
+    double perFrameMs = 0;  // first frame byte queued to the last frame's answer, per frame
+    double queueMs = 0;     // a frame's 133 bytes queued (first to last)
+    double answerMs = 0;    // last byte queued to the frame's last answer byte
+    double nextMs = 0;      // that answer to the next frame's first byte
+    double cliCpuSeconds = 0;
+};
+
+std::optional<UnpacedRun> unpacedRun(const Options& options, const std::string& folder, int number,
+                                     std::string& problem) {
+    WriteRunSpec spec{"master-unpaced-" + std::to_string(number),
                       options.samples + "/TN508001_M_V0101.SFL",
                       {"--unit", "master", "--echo-delay", "0", "--answer-delay", "0"},
                       10};
     const WriteRunResult run = RunWrite(options.programs, spec, folder);
     if (!run.ok || !endsWithEndCommand(*run.trace)) {
-        printError(name, run.ok ? "the trace does not end with the end command" : run.problem);
-        return;
+        problem = run.ok ? "the trace does not end with the end command" : run.problem;
+        return std::nullopt;
     }
     const CliTrace& trace = *run.trace;
     const long long expectedReceived =
         kMasterHandshakeReceived + static_cast<long long>(kMasterFrameReplyBytes) * kMasterFrames +
         3;
     if (trace.receivedCount() != expectedReceived) {
-        printError(name, "the trace holds " + std::to_string(trace.receivedCount()) +
-                             " received bytes instead of " + std::to_string(expectedReceived) +
-                             " (resends?)");
-        return;
+        problem = "the trace holds " + std::to_string(trace.receivedCount()) +
+                  " received bytes instead of " + std::to_string(expectedReceived) + " (resends?)";
+        return std::nullopt;
     }
-    // First frame byte queued to the last frame's answer (the byte before
-    // the end command's echo).
-    const long long firstFrameMs = trace.sentByteMs(kMasterHandshakeSent);
-    const long long lastAnswerMs = trace.receivedByteMs(trace.receivedCount() - 4);
-    const double transferMs = static_cast<double>(lastAnswerMs - firstFrameMs);
-    const double perFrameMs = transferMs / kMasterFrames;
-    const double softwareMs = perFrameMs - kFramePauseMs;
+    const auto sentMs = [&](long long frame, int byte) {
+        return static_cast<double>(trace.sentByteMs(kMasterHandshakeSent + 133 * frame + byte));
+    };
+    const auto answeredMs = [&](long long frame) {
+        return static_cast<double>(trace.receivedByteMs(kMasterHandshakeReceived +
+                                                        kMasterFrameReplyBytes * (frame + 1) - 1));
+    };
+    UnpacedRun r;
+    r.perFrameMs = (answeredMs(kMasterFrames - 1) - sentMs(0, 0)) / kMasterFrames;
+    for (int i = 0; i < kMasterFrames; ++i) {
+        r.queueMs += (sentMs(i, 132) - sentMs(i, 0)) / kMasterFrames;
+        r.answerMs += (answeredMs(i) - sentMs(i, 132)) / kMasterFrames;
+        if (i + 1 < kMasterFrames) {
+            r.nextMs += (sentMs(i + 1, 0) - answeredMs(i)) / (kMasterFrames - 1);
+        }
+    }
+    r.cliCpuSeconds = run.cliUserSeconds + run.cliSystemSeconds;
+    return r;
+}
+
+// Run 2: the unpaced Master CPU write, three times (a few seconds each);
+// the median run is reported, as one stray process on the two cores moves
+// a single run by a tenth of a millisecond a frame.
+void unpacedMasterWrite(const Options& options, const std::string& folder) {
+    const char* name = "master write, unpaced: software time per frame";
+    constexpr int kRuns = 3;
+    std::vector<UnpacedRun> runs;
+    for (int i = 0; i < kRuns; ++i) {
+        std::string problem;
+        const auto run = unpacedRun(options, folder, i + 1, problem);
+        if (!run) {
+            printError(name, problem);
+            return;
+        }
+        runs.push_back(*run);
+    }
+    std::sort(runs.begin(), runs.end(),
+              [](const UnpacedRun& a, const UnpacedRun& b) { return a.perFrameMs < b.perFrameMs; });
+    const UnpacedRun& median = runs[kRuns / 2];
+    const double softwareMs = median.perFrameMs - kFramePauseMs;
     printFigure(name, format("%.3f ms", softwareMs), "limit 0.5 ms", softwareMs / 0.5,
                 format("ratio %.3f", softwareMs / 0.5), 1.0, "<= 1");
+    std::printf("  %.3f ms a frame, %.1f ms of it the fixed pause (median of %d runs:",
+                median.perFrameMs, kFramePauseMs, kRuns);
+    for (const UnpacedRun& r : runs) {
+        std::printf(" %.3f", r.perFrameMs - kFramePauseMs);
+    }
+    std::printf(" ms)\n");
     std::printf(
-        "  transfer %.3f s for %d frames = %.3f ms a frame, %.1f ms of it the fixed pause\n",
-        transferMs / 1000, kMasterFrames, perFrameMs, kFramePauseMs);
-    std::printf(
-        "  qrb117-cli: %.3f s from start to exit, CPU user %.3f s, system %.3f s; "
-        "simulator CPU %.3f s\n",
-        run.cliWallSeconds, run.cliUserSeconds, run.cliSystemSeconds, run.simCpuSeconds);
+        "  a frame: 133 bytes queued in %.3f ms, last byte queued to the answer %.3f ms (the 2 ms "
+        "pause in it), answer to the next frame %.3f ms; CLI CPU %.3f s\n",
+        median.queueMs, median.answerMs, median.nextMs, median.cliCpuSeconds);
 }
 
 // Run 4: the paced option-unit write.
