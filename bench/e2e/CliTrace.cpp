@@ -83,8 +83,12 @@ CliTrace::CliTrace(const std::string& path) {
                 }
                 record.bytes.push_back(value);
             }
-            (record.direction == 'T' ? sent_ : received_) +=
-                static_cast<long long>(record.bytes.size());
+            long long& total = record.direction == 'T' ? sent_ : received_;
+            total += static_cast<long long>(record.bytes.size());
+            if (!record.bytes.empty()) {
+                (record.direction == 'T' ? sentMarks_ : receivedMarks_)
+                    .push_back({total, record.ms});
+            }
         } else {
             throw bad();
         }
@@ -92,26 +96,23 @@ CliTrace::CliTrace(const std::string& path) {
     }
 }
 
-long long CliTrace::byteMs(char direction, long long index) const {
-    long long seen = 0;
-    for (const TraceRecord& r : records_) {
-        if (r.direction != direction) {
-            continue;
-        }
-        seen += static_cast<long long>(r.bytes.size());
-        if (index < seen) {
-            return r.ms;
-        }
+long long CliTrace::byteMs(const std::vector<Mark>& marks, long long index) {
+    if (index < 0) {
+        return -1;
     }
-    return -1;
+    // The first record whose running count passes the index holds the byte.
+    const auto holder = std::upper_bound(
+        marks.begin(), marks.end(), index,
+        [](long long wanted, const Mark& mark) { return wanted < mark.bytesSoFar; });
+    return holder == marks.end() ? -1 : holder->ms;
 }
 
 long long CliTrace::sentByteMs(long long index) const {
-    return byteMs('T', index);
+    return byteMs(sentMarks_, index);
 }
 
 long long CliTrace::receivedByteMs(long long index) const {
-    return byteMs('R', index);
+    return byteMs(receivedMarks_, index);
 }
 
 std::vector<std::uint8_t> CliTrace::lastBytes(char direction, int count) const {

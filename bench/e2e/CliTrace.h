@@ -40,10 +40,17 @@ class CliTrace {
     std::vector<std::uint8_t> lastReceived(int count) const;
 
   private:
-    long long byteMs(char direction, long long index) const;
+    // Bytes of one direction up to and including a record, and its stamp.
+    struct Mark {
+        long long bytesSoFar = 0;
+        long long ms = 0;
+    };
+    static long long byteMs(const std::vector<Mark>& marks, long long index);
     std::vector<std::uint8_t> lastBytes(char direction, int count) const;
 
     std::vector<TraceRecord> records_;
+    std::vector<Mark> sentMarks_;
+    std::vector<Mark> receivedMarks_;
     long long sent_ = 0;
     long long received_ = 0;
 };

@@ -17,13 +17,9 @@
 //   "name | measured | limit or target | ratio (target) | PASS or MISS"
 // with indented detail lines under it. Exit status 1 when a run could not
 // be made (the figure then reads ERROR), 2 for a wrong command line.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -174,30 +170,32 @@ void pacedMasterWrite(const Options& options, const std::string& folder) {
                 1.03, "<= 1.03");
     printLimitParts(limit);
     printProcessDetails(run);
-    // Where the time goes, frame by frame (the trace's millisecond stamps).
-    std::vector<double> onLine;
-    std::vector<double> turnaround;
-    for (int i = 0; i < kMasterFrames; ++i) {
-        const long long first = trace.sentByteMs(kMasterHandshakeSent + 133LL * i);
-        const long long answered =
-            trace.receivedByteMs(kMasterHandshakeReceived + kMasterFrameReplyBytes * (i + 1LL) - 1);
-        onLine.push_back(static_cast<double>(answered - first));
-        if (i + 1 < kMasterFrames) {
-            turnaround.push_back(static_cast<double>(
-                trace.sentByteMs(kMasterHandshakeSent + 133LL * (i + 1)) - answered));
-        }
-    }
-    const Spread frame = spreadOf(onLine);
-    const Spread next = spreadOf(turnaround);
-    std::printf(
-        "  a frame from its first byte queued to its answer: mean %.2f ms, median %.0f, p99 %.0f "
-        "(line time %.2f ms); answer to the next frame: mean %.2f ms\n",
-        frame.mean, frame.median, frame.p99, kMasterFrameReplyBytes * kByteMs, next.mean);
     const int frames = ReportArraySize(run.simReport, "frames");
     const long long expectedSent = kMasterHandshakeSent + 133LL * kMasterFrames + 3;
+    const bool resent = trace.sentCount() != expectedSent;
     std::printf("  frames received by the simulator: %d; bytes sent by the CLI: %lld (%s)\n",
-                frames, trace.sentCount(),
-                trace.sentCount() == expectedSent ? "no resends" : "resends happened");
+                frames, trace.sentCount(), resent ? "resends happened" : "no resends");
+    if (!resent) {
+        // Where the time goes, frame by frame (the trace's millisecond stamps).
+        std::vector<double> onLine;
+        std::vector<double> turnaround;
+        for (int i = 0; i < kMasterFrames; ++i) {
+            const long long first = trace.sentByteMs(kMasterHandshakeSent + 133LL * i);
+            const long long answered = trace.receivedByteMs(kMasterHandshakeReceived +
+                                                            kMasterFrameReplyBytes * (i + 1LL) - 1);
+            onLine.push_back(static_cast<double>(answered - first));
+            if (i + 1 < kMasterFrames) {
+                turnaround.push_back(static_cast<double>(
+                    trace.sentByteMs(kMasterHandshakeSent + 133LL * (i + 1)) - answered));
+            }
+        }
+        const Spread frame = spreadOf(onLine);
+        const Spread next = spreadOf(turnaround);
+        std::printf(
+            "  a frame from its first byte queued to its answer: mean %.2f ms, median %.0f, p99 "
+            "%.0f (line time %.2f ms); answer to the next frame: mean %.2f ms\n",
+            frame.mean, frame.median, frame.p99, kMasterFrameReplyBytes * kByteMs, next.mean);
+    }
 
     const double cpu = run.cliUserSeconds + run.cliSystemSeconds;
     const double share = cpu / run.cliWallSeconds;

@@ -102,6 +102,7 @@ TEST_F(TraceFile, FindsTheRecordOfEachByte) {
     EXPECT_EQ(trace.receivedByteMs(2), 1002);
     EXPECT_EQ(trace.receivedByteMs(5), 12350);
     EXPECT_EQ(trace.receivedByteMs(6), -1);
+    EXPECT_EQ(trace.sentByteMs(-1), -1);
     EXPECT_EQ(trace.sentByteMs(1), 12345);
     EXPECT_EQ(trace.sentByteMs(3), 12347);
     EXPECT_EQ(trace.lastSent(3), (std::vector<std::uint8_t>{0x38, 0x01, 0x39}));
