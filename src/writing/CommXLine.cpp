@@ -1,6 +1,7 @@
 // The production line of the write engine.
 #include "writing/CommXLine.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <thread>
@@ -14,6 +15,13 @@ CommXLine::CommXLine(CommXOptions options) : comm_(nullptr, std::move(options)) 
     comm_.OnReceive = [this](TCustomCommX*, int receiveSize) {
         if (events_ != nullptr) {
             events_->lineReceived(receiveSize);
+        }
+        // The notice reached us as a posted event. Some event dispatchers
+        // (Qt's own Unix one) go on to block in a wait for more events after
+        // delivering posted ones; waking the dispatcher lets waitForEvents()
+        // return to the engine, which looks at what arrived.
+        if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+            dispatcher->wakeUp();
         }
     };
     receiveTimer_.setSingleShot(true);
