@@ -32,13 +32,7 @@ std::uint32_t MasterCpuModel::memorySum() const {
 }
 
 std::vector<std::uint32_t> MasterCpuModel::acceptedBlocks() const {
-    std::vector<std::uint32_t> blocks;
-    for (const auto& frame : frames_) {
-        if (frame.accepted) {
-            blocks.push_back(frame.number);
-        }
-    }
-    return blocks;
+    return AcceptedNumbers(frames_);
 }
 
 void MasterCpuModel::resetSession() {

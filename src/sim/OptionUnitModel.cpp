@@ -110,13 +110,7 @@ bool OptionUnitModel::blank() const {
 }
 
 std::vector<std::uint32_t> OptionUnitModel::acceptedAddresses() const {
-    std::vector<std::uint32_t> addresses;
-    for (const auto& frame : frames_) {
-        if (frame.accepted) {
-            addresses.push_back(frame.number);
-        }
-    }
-    return addresses;
+    return AcceptedNumbers(frames_);
 }
 
 void OptionUnitModel::resetSession() {

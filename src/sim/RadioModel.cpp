@@ -7,6 +7,17 @@
 #include <cstdio>
 
 namespace qrb::sim {
+
+std::vector<std::uint32_t> AcceptedNumbers(const std::vector<FrameRecord>& frames) {
+    std::vector<std::uint32_t> numbers;
+    for (const auto& frame : frames) {
+        if (frame.accepted) {
+            numbers.push_back(frame.number);
+        }
+    }
+    return numbers;
+}
+
 namespace {
 
 constexpr std::uint8_t kAck = 0x06;

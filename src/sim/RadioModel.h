@@ -32,6 +32,9 @@ struct FrameRecord {
     bool accepted = false;
 };
 
+// The numbers of the accepted frames, in the order they came.
+std::vector<std::uint32_t> AcceptedNumbers(const std::vector<FrameRecord>& frames);
+
 // How an answer goes out (see RadioModel::answer).
 struct AnswerShape {
     Micros delay{-1};           // from the command's last byte; negative: answerDelay
