@@ -87,17 +87,11 @@ void MasterCpuModel::handleVersion(const std::vector<std::uint8_t>& command, Mic
 }
 
 bool MasterCpuModel::refuseNow(int ordinal, std::uint8_t& code) {
-    refusalsUsed_.resize(faults_.refusals.size(), 0);
-    for (std::size_t i = 0; i < faults_.refusals.size(); ++i) {
-        const FrameRefusal& refusal = faults_.refusals[i];
-        if (refusal.frame == ordinal &&
-            (refusal.times == kEvery || refusalsUsed_[i] < refusal.times)) {
-            ++refusalsUsed_[i];
-            code = refusal.code;
-            return true;
-        }
+    const FrameRefusal* refusal = TakeRefusal(faults_.refusals, refusalsUsed_, ordinal);
+    if (refusal != nullptr) {
+        code = refusal->code;
     }
-    return false;
+    return refusal != nullptr;
 }
 
 void MasterCpuModel::handleFrame(const std::vector<std::uint8_t>& frame, Micros at) {

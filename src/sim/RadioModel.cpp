@@ -8,6 +8,19 @@
 
 namespace qrb::sim {
 
+const FrameRefusal* TakeRefusal(const std::vector<FrameRefusal>& refusals, std::vector<int>& used,
+                                int ordinal) {
+    used.resize(refusals.size(), 0);
+    for (std::size_t i = 0; i < refusals.size(); ++i) {
+        const FrameRefusal& refusal = refusals[i];
+        if (refusal.frame == ordinal && (refusal.times == kEvery || used[i] < refusal.times)) {
+            ++used[i];
+            return &refusal;
+        }
+    }
+    return nullptr;
+}
+
 std::vector<std::uint32_t> AcceptedNumbers(const std::vector<FrameRecord>& frames) {
     std::vector<std::uint32_t> numbers;
     for (const auto& frame : frames) {

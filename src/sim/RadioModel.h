@@ -32,6 +32,11 @@ struct FrameRecord {
     bool accepted = false;
 };
 
+// The refusal planned for frame `ordinal`, if one is left (each counts its
+// uses in `used`, one entry per refusal); nullptr when the frame goes through.
+const FrameRefusal* TakeRefusal(const std::vector<FrameRefusal>& refusals, std::vector<int>& used,
+                                int ordinal);
+
 // The numbers of the accepted frames, in the order they came.
 std::vector<std::uint32_t> AcceptedNumbers(const std::vector<FrameRecord>& frames);
 

@@ -63,16 +63,7 @@ void SlaveCpuModel::handleCommand(const std::vector<std::uint8_t>& command, Micr
 }
 
 bool SlaveCpuModel::refuseNow(int ordinal) {
-    refusalsUsed_.resize(faults_.refusals.size(), 0);
-    for (std::size_t i = 0; i < faults_.refusals.size(); ++i) {
-        const FrameRefusal& refusal = faults_.refusals[i];
-        if (refusal.frame == ordinal &&
-            (refusal.times == kEvery || refusalsUsed_[i] < refusal.times)) {
-            ++refusalsUsed_[i];
-            return true;
-        }
-    }
-    return false;
+    return TakeRefusal(faults_.refusals, refusalsUsed_, ordinal) != nullptr;
 }
 
 void SlaveCpuModel::handleLineFrame(const std::vector<std::uint8_t>& frame, Micros at) {
