@@ -328,7 +328,10 @@ void RadioModel::receive(std::uint8_t byte, Micros at) {
             ++versionAcks_;
             return;
         }
-        if (!lastAnswerAltered_) {
+        // A repeated version command is the PC's retry after an answer it
+        // did not see (it arrived with the echo and was discarded with it).
+        const bool versionRetry = command.size() == 1 && command[0] == kUnitVersion;
+        if (!lastAnswerAltered_ && !versionRetry) {
             violation(at,
                       "expected the PC's 06 after the version answer, got " + hexBytes(command));
         }

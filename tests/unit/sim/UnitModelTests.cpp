@@ -340,6 +340,16 @@ TEST(UnitVersion, MissingAckIsAViolation) {
     EXPECT_NE(unit.violations()[0].what.find("06 after the version"), std::string::npos);
 }
 
+TEST(UnitVersion, RepeatedCommandIsARetryNotAViolation) {
+    OptionUnitModel unit;
+    UnitBench bench(unit);
+    const Bytes answer = bench.ask({0x66});
+    EXPECT_EQ(bench.ask({0x66}), answer);
+    EXPECT_TRUE(bench.ask({0x06}).empty());
+    EXPECT_EQ(unit.versionAcksReceived(), 1);
+    EXPECT_TRUE(unit.violations().empty());
+}
+
 Bytes lineFrame(const std::string& text) {
     Bytes frame{0x50, 0x00, static_cast<std::uint8_t>(text.size())};
     frame.insert(frame.end(), text.begin(), text.end());
