@@ -133,6 +133,12 @@ void TfrmMain::ConnectHandlers() {
                     RunGuarded([this] { grdFileListClick(); });
                 }
             });
+    // A dragged row changes which row is where, nothing else: the selection
+    // stays with the file, and no selection step runs.
+    connect(grdFileList, &RowDragGrid::rowMoved, this, [this](int from, int to) {
+        catalogue_.moveRow(from, to);
+        catalogue_.setCurrentRow(grdFileList->currentRow());
+    });
 
     // The accelerators of the target buttons. Close shares the letter O with
     // OLU-6; the OLU-6 button has it first and passes it on while disabled.

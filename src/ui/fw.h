@@ -17,6 +17,7 @@
 
 #include "app/U_About.h"
 #include "firmware/FileCatalogue.h"
+#include "ui/RowDragGrid.h"
 #include "writing/Line.h"
 #include "writing/SharedState.h"
 
@@ -26,7 +27,6 @@ class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QTableWidget;
 
 namespace qrb {
 
@@ -83,7 +83,7 @@ class TfrmMain : public QWidget {
 
     // --- Controls ---
     QFrame* Panel1 = nullptr;
-    QTableWidget* grdFileList = nullptr;
+    RowDragGrid* grdFileList = nullptr;
     QPushButton* btnConfig = nullptr;
     QPushButton* btnReload = nullptr;
     QPushButton* btnBrowse = nullptr;

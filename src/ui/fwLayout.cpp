@@ -66,7 +66,7 @@ void TfrmMain::CreateControls() {
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(0, 0, kClientWidth, kClientHeight - kStatusBarHeight);
 
-    grdFileList = new QTableWidget(2, 3, Panel1);
+    grdFileList = new RowDragGrid(2, 3, Panel1);
     grdFileList->setGeometry(12, 12, 341, 169);
     grdFileList->horizontalHeader()->hide();
     grdFileList->verticalHeader()->hide();
