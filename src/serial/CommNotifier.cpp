@@ -69,8 +69,12 @@ bool CommNotifier::event(QEvent* event) {
 }
 
 void CommNotifier::markHandled(Delivery& delivery) {
-    std::lock_guard lock(mutex_);
-    delivery.handled = true;
+    {
+        std::lock_guard lock(mutex_);
+        delivery.handled = true;
+    }
+    // Woken after the unlock, the worker does not run into the held lock
+    // and block a second time.
     changed_.notify_all();
 }
 

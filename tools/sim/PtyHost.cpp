@@ -125,6 +125,16 @@ Micros PtyHost::elapsed() const {
     return Micros{(monotonicNs() - startNs_) / 1'000};
 }
 
+// The instant a byte due at `due` reaches the PC: with adapter packets, the
+// next packet boundary.
+Micros PtyHost::handOverAt(Micros due) const {
+    const Micros interval = options_.adapterPacketInterval;
+    if (interval <= Micros{0}) {
+        return due;
+    }
+    return (due + interval - Micros{1}) / interval * interval;
+}
+
 void PtyHost::readInput(Micros now) {
     std::uint8_t buffer[4096];
     for (;;) {
@@ -170,7 +180,8 @@ void PtyHost::collectOutput(Micros now) {
 void PtyHost::writeDue(Micros now) {
     std::uint8_t buffer[4096];
     std::size_t count = 0;
-    while (count < sizeof buffer && count < outgoing_.size() && outgoing_[count].at <= now) {
+    while (count < sizeof buffer && count < outgoing_.size() &&
+           handOverAt(outgoing_[count].at) <= now) {
         if (outgoing_[count].ready && !model_.connected()) {
             // A ready byte nobody read is stale by now; the new one replaces it.
             tcflush(slave_, TCIFLUSH);
@@ -253,7 +264,7 @@ std::string PtyHost::run() {
 
         Micros next = now + Micros{1'000'000};
         if (!outgoing_.empty()) {
-            next = std::min(next, outgoing_.front().at);
+            next = std::min(next, handOverAt(outgoing_.front().at));
         }
         if (const auto due = model_.nextDue()) {
             next = std::min(next, *due);

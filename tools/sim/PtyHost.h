@@ -12,7 +12,10 @@
 namespace qrb::sim {
 
 struct PtyHostOptions {
-    bool lineRate = false;         // 11 bits a byte at 38400 bit/s in both directions
+    bool lineRate = false;  // 11 bits a byte at 38400 bit/s in both directions
+    // A USB serial adapter hands received bytes to the PC in packets, once
+    // per interval; 0 hands each byte over the moment it is due.
+    Micros adapterPacketInterval{0};
     std::string link;              // symbolic link to the slave side, if wanted
     Micros idleExit{0};            // exit after this long without a byte from the PC; 0: never
     Micros drainLimit{2'000'000};  // how long to wait for the PC to read the last answer
@@ -42,6 +45,7 @@ class PtyHost {
     };
 
     Micros elapsed() const;
+    Micros handOverAt(Micros due) const;
     void readInput(Micros now);
     void collectOutput(Micros now);
     void writeDue(Micros now);

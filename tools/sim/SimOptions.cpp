@@ -15,6 +15,9 @@ const char kUsage[] =
     "  --unit master|slave|olu6     the unit to be (default master)\n"
     "  --version HHHH               its firmware version bytes (default 0100)\n"
     "  --line-rate                  pace both directions at 38400 bit/s, 11 bits a byte\n"
+    "  --adapter-packets US         hand the PC's bytes over in packets, one every US\n"
+    "                               microseconds, as a USB serial adapter does (1000\n"
+    "                               for a full-speed one); default 0: each byte when due\n"
     "  --link PATH                  put a symbolic link to the terminal at PATH\n"
     "  --report FILE                write a JSON report at exit\n"
     "  --memory-out FILE            write the unit's memory image at exit (master, olu6)\n"
@@ -165,6 +168,8 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
             o.config.version = static_cast<std::uint16_t>(version);
         } else if (name == "--line-rate") {
             o.lineRate = true;
+        } else if (name == "--adapter-packets") {
+            o.adapterPacketInterval = Micros{parseNumber(value(), 10, name)};
         } else if (name == "--link") {
             o.link = value();
         } else if (name == "--report") {

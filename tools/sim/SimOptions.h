@@ -19,6 +19,7 @@ struct SimOptions {
     SlaveFaults slave;
     OptionUnitFaults option;
     bool lineRate = false;
+    Micros adapterPacketInterval{0};  // 0: each byte when due
     std::string link;
     std::string reportFile;
     std::string memoryFile;

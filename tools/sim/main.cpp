@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     try {
         PtyHostOptions hostOptions;
         hostOptions.lineRate = options.lineRate;
+        hostOptions.adapterPacketInterval = options.adapterPacketInterval;
         hostOptions.link = options.link;
         hostOptions.idleExit = options.idleExit;
         PtyHost host(*model, hostOptions);

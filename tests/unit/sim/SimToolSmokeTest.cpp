@@ -1,5 +1,6 @@
 // rq7300-sim on a real pseudo-terminal: the ready byte, the identification
-// exchange, the report after SIGTERM, line pacing, a vanishing port.
+// exchange, the report after SIGTERM, line pacing, adapter packets, a
+// vanishing port.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -100,6 +101,7 @@ class SimProcess {
                 break;
             }
             bytes.insert(bytes.end(), buffer, buffer + n);
+            ++handOvers_;
         }
         return bytes;
     }
@@ -123,6 +125,7 @@ class SimProcess {
     }
     const std::string& path() const { return path_; }
     bool hungUp() const { return hungUp_; }
+    int handOvers() const { return handOvers_; }  // reads that returned bytes
 
   private:
     std::string reportPath() const { return (dir_ / "report.json").string(); }
@@ -134,6 +137,7 @@ class SimProcess {
     std::string path_;
     bool exited_ = false;
     bool hungUp_ = false;
+    int handOvers_ = 0;
 };
 
 void connect(SimProcess& sim) {
@@ -186,6 +190,24 @@ TEST(SimTool, LineRatePacesAFrameExchange) {
     EXPECT_EQ(reply[133], 0x06);
     // 133 bytes out and 6 back at 286 us a byte, plus the answer delay.
     EXPECT_GE(took, std::chrono::microseconds(139 * 286 + 2'000));
+}
+
+TEST(SimTool, AdapterPacketsHandTheLineOverInGroups) {
+    SimProcess sim({"--line-rate", "--adapter-packets", "5000"});
+    connect(sim);
+    const int before = sim.handOvers();
+    const auto start = Clock::now();
+    sim.write(masterFrame(160));
+    const Bytes reply = sim.read(139);
+    const auto took = Clock::now() - start;
+    ASSERT_EQ(reply.size(), 139u);
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 133), masterFrame(160));
+    EXPECT_EQ(reply[133], 0x06);
+    EXPECT_GE(took, std::chrono::microseconds(139 * 286 + 2'000));
+    // One read per 5 ms packet at most (a late reader finds several in one);
+    // byte by byte it would be one per 286 us.
+    const auto packets = std::chrono::duration_cast<std::chrono::milliseconds>(took).count() / 5;
+    EXPECT_LE(sim.handOvers() - before, packets + 2);
 }
 
 TEST(SimTool, PortVanishesAfterTheChosenFrameAndEndsTheRun) {
