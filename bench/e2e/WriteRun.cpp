@@ -2,6 +2,7 @@
 #include "WriteRun.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <exception>
@@ -51,6 +52,22 @@ bool waitForLink(const std::string& link, const ChildProcess& sim) {
 }
 
 }  // namespace
+
+double StolenSeconds() {
+    // First line of /proc/stat: "cpu user nice system idle iowait irq softirq
+    // steal ...", in clock ticks summed over all processors.
+    std::ifstream in("/proc/stat");
+    std::string label;
+    unsigned long long fields[8] = {};
+    in >> label;
+    for (auto& field : fields) {
+        in >> field;
+    }
+    if (!in || label != "cpu") {
+        return 0;
+    }
+    return static_cast<double>(fields[7]) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 int ReportArraySize(const std::string& report, const std::string& key) {
     const auto at = report.find("\"" + key + "\": [");
@@ -103,6 +120,7 @@ WriteRunResult RunWrite(const Programs& programs, const WriteRunSpec& spec,
             return result;
         }
 
+        const double stolenBefore = StolenSeconds();
         ChildProcess cli({programs.cli, "write", "--port", link, "--yes", "--trace", tracePath,
                           spec.firmwareFile},
                          base + "-cli.out", base + "-cli.err");
@@ -119,6 +137,7 @@ WriteRunResult RunWrite(const Programs& programs, const WriteRunSpec& spec,
         if (!sim.waitFor(10s)) {
             sim.stop();
         }
+        result.stolenSeconds = StolenSeconds() - stolenBefore;
         result.cliWallSeconds = cli.wallSeconds();
         result.cliUserSeconds = cli.userSeconds();
         result.cliSystemSeconds = cli.systemSeconds();

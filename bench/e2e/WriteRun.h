@@ -32,6 +32,7 @@ struct WriteRunResult {
     double cliUserSeconds = 0;
     double cliSystemSeconds = 0;
     double simCpuSeconds = 0;
+    double stolenSeconds = 0;  // processor time the host gave to others meanwhile
     std::optional<CliTrace> trace;
     std::string simReport;  // the simulator's JSON report
 };
@@ -39,6 +40,10 @@ struct WriteRunResult {
 // Runs one write in `folder`; never throws for a failed write (ok = false).
 WriteRunResult RunWrite(const Programs& programs, const WriteRunSpec& spec,
                         const std::string& folder);
+
+// Processor time the virtual machine's host took away so far (steal time,
+// all processors together); 0 where the system does not say.
+double StolenSeconds();
 
 // Number of entries in the report's array `key` ("frames": [1, 2]); -1 if absent.
 int ReportArraySize(const std::string& report, const std::string& key);

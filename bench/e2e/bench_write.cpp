@@ -136,11 +136,12 @@ void printProcessDetails(const WriteRunResult& run) {
     }
     std::printf(
         "  qrb117-cli: %.3f s from start to exit; trace: port opened %.3f s, first byte %.3f s, "
-        "end echo %.3f s, port closed %.3f s\n",
+        "end echo %.3f s, port closed %.3f s; processor time the host took away meanwhile "
+        "(steal, both cores) %.2f s\n",
         run.cliWallSeconds, static_cast<double>(openedMs) / 1000,
         static_cast<double>(trace.receivedByteMs(0)) / 1000,
         static_cast<double>(trace.receivedByteMs(trace.receivedCount() - 1)) / 1000,
-        static_cast<double>(closedMs) / 1000);
+        static_cast<double>(closedMs) / 1000, run.stolenSeconds);
 }
 
 // How the PC's side hands received bytes to the CLI in a paced run.
@@ -243,6 +244,7 @@ struct UnpacedRun {
     double answerMs = 0;    // last byte queued to the frame's last answer byte
     double nextMs = 0;      // that answer to the next frame's first byte
     double cliCpuSeconds = 0;
+    double stolenSeconds = 0;
 };
 
 std::optional<UnpacedRun> unpacedRun(const Options& options, const std::string& folder, int number,
@@ -282,6 +284,7 @@ std::optional<UnpacedRun> unpacedRun(const Options& options, const std::string& 
         }
     }
     r.cliCpuSeconds = run.cliUserSeconds + run.cliSystemSeconds;
+    r.stolenSeconds = run.stolenSeconds;
     return r;
 }
 
@@ -312,7 +315,11 @@ void unpacedMasterWrite(const Options& options, const std::string& folder) {
     for (const UnpacedRun& r : runs) {
         std::printf(" %.3f", r.perFrameMs - kFramePauseMs);
     }
-    std::printf(" ms)\n");
+    std::printf(" ms; host steal");
+    for (const UnpacedRun& r : runs) {
+        std::printf(" %.2f", r.stolenSeconds);
+    }
+    std::printf(" s)\n");
     std::printf(
         "  a frame: 133 bytes queued in %.3f ms, last byte queued to the answer %.3f ms (the 2 ms "
         "pause in it), answer to the next frame %.3f ms; CLI CPU %.3f s\n",
