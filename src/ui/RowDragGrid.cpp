@@ -43,6 +43,12 @@ RowDragGrid::RowDragGrid(int rows, int columns, QWidget* parent)
     connect(model(), &QAbstractItemModel::rowsRemoved, this, cancel);
 }
 
+RowDragGrid::~RowDragGrid() {
+    // The base class clears the model after this part of the object is gone;
+    // its signals must not reach CancelDrag() then.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
 void RowDragGrid::MoveRow(int from, int to) {
     const int count = rowCount();
     if (from < kFirstFileRow || from >= count || to < kFirstFileRow || to >= count || from == to) {

@@ -19,6 +19,7 @@ class RowDragGrid : public QTableWidget {
     Q_OBJECT
   public:
     RowDragGrid(int rows, int columns, QWidget* parent = nullptr);
+    ~RowDragGrid() override;
 
     // Moves the file row `from` to index `to`, the rows between shifting by
     // one, and emits rowMoved. Nothing happens for the header row, an index
