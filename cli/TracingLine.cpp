@@ -3,7 +3,7 @@
 namespace qrb::cli {
 
 TracingLine::TracingLine(Line& inner, std::FILE* trace)
-    : inner_(inner), trace_(trace), start_(std::chrono::steady_clock::now()) {}
+    : ForwardingLine(inner), trace_(trace), start_(std::chrono::steady_clock::now()) {}
 
 TracingLine::~TracingLine() {
     flushRecord();

@@ -8,35 +8,23 @@
 #include <functional>
 #include <string>
 
-#include "writing/Line.h"
+#include "writing/ForwardingLine.h"
 
 namespace qrb::cli {
 
-class TracingLine : public Line {
+class TracingLine : public ForwardingLine {
   public:
     // trace may be null: then only the activity callback is served.
     TracingLine(Line& inner, std::FILE* trace);
     ~TracingLine() override;
-    TracingLine(const TracingLine&) = delete;
-    TracingLine& operator=(const TracingLine&) = delete;
 
     // Called after every byte received, so a watchdog can see the radio talk.
     void setOnBytesReceived(std::function<void(int count)> callback);
 
-    void setEvents(LineEvents* events) override { inner_.setEvents(events); }
-    void configure(const PortSettings& settings) override { inner_.configure(settings); }
     void open() override;
     void close() override;
-    bool isOpen() const override { return inner_.isOpen(); }
     bool sendByte(std::uint8_t value) override;
     int receive(std::uint8_t* buffer, int count) override;
-    void sleep(std::chrono::milliseconds duration) override { inner_.sleep(duration); }
-    void processPendingEvents() override { inner_.processPendingEvents(); }
-    void waitForEvents() override { inner_.waitForEvents(); }
-    void armReceiveTimer(std::chrono::milliseconds interval) override {
-        inner_.armReceiveTimer(interval);
-    }
-    void disableReceiveTimer() override { inner_.disableReceiveTimer(); }
 
   private:
     // Bytes of one direction within one millisecond share a line.
@@ -45,7 +33,6 @@ class TracingLine : public Line {
     void writeNote(const std::string& text);
     long long elapsedMs() const;
 
-    Line& inner_;
     std::FILE* trace_;
     std::chrono::steady_clock::time_point start_;
     std::function<void(int)> onBytesReceived_;

@@ -9,6 +9,7 @@
 
 #include "MasterCpuFiles.h"
 #include "WriteRunBench.h"
+#include "writing/ForwardingLine.h"
 #include "writing/TargetProcedures.h"
 
 namespace qrb {
@@ -243,30 +244,18 @@ TEST(MasterCpuTransfer, UnexpectedAnswersStopAtOnce) {
 // Hands every call to the virtual line, and runs a hook while a chosen byte
 // is being queued, as a full transmit queue lets events through. From
 // dropFromByte on, bytes go nowhere, as on a pulled cable.
-class QueueingLine : public Line {
+class QueueingLine : public ForwardingLine {
   public:
     QueueingLine(Line& inner, int hookAtByte, std::function<void()> hook)
-        : inner_(inner), hookAtByte_(hookAtByte), hook_(std::move(hook)) {}
+        : ForwardingLine(inner), hookAtByte_(hookAtByte), hook_(std::move(hook)) {}
 
-    void setEvents(LineEvents* events) override { inner_.setEvents(events); }
-    void configure(const PortSettings& settings) override { inner_.configure(settings); }
-    void open() override { inner_.open(); }
-    void close() override { inner_.close(); }
-    bool isOpen() const override { return inner_.isOpen(); }
     bool sendByte(std::uint8_t value) override {
         if (++sent_ == hookAtByte_)
             hook_();
         return sent_ >= dropFromByte ? true : inner_.sendByte(value);
     }
-    int receive(std::uint8_t* buffer, int count) override { return inner_.receive(buffer, count); }
-    void sleep(std::chrono::milliseconds d) override { inner_.sleep(d); }
-    void processPendingEvents() override { inner_.processPendingEvents(); }
-    void waitForEvents() override { inner_.waitForEvents(); }
-    void armReceiveTimer(std::chrono::milliseconds i) override { inner_.armReceiveTimer(i); }
-    void disableReceiveTimer() override { inner_.disableReceiveTimer(); }
 
   private:
-    Line& inner_;
     int hookAtByte_;
     std::function<void()> hook_;
     int sent_ = 0;
