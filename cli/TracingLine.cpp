@@ -44,6 +44,17 @@ bool TracingLine::sendByte(std::uint8_t value) {
     return queued;
 }
 
+// The run is stamped once, when it has been queued.
+bool TracingLine::sendBytes(const std::uint8_t* bytes, int count) {
+    const bool queued = inner_.sendBytes(bytes, count);
+    if (queued) {
+        record('T', bytes, count);
+    } else {
+        writeNote("send failed: port closed");
+    }
+    return queued;
+}
+
 int TracingLine::receive(std::uint8_t* buffer, int count) {
     const int read = inner_.receive(buffer, count);
     if (read > 0) {
@@ -72,9 +83,11 @@ void TracingLine::record(char direction, const std::uint8_t* bytes, int count) {
             pendingDirection_ = direction;
             pendingMs_ = ms;
         }
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
-        pendingHex_ += hex;
+        // Formatted by hand: a trace line is built for every byte of a
+        // write, and printf's machinery cost more than the byte's hand-over.
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        const char hex[3] = {' ', kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0F]};
+        pendingHex_.append(hex, sizeof hex);
         ++pendingCount_;
     }
 }

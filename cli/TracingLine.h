@@ -24,6 +24,7 @@ class TracingLine : public ForwardingLine {
     void open() override;
     void close() override;
     bool sendByte(std::uint8_t value) override;
+    bool sendBytes(const std::uint8_t* bytes, int count) override;
     int receive(std::uint8_t* buffer, int count) override;
 
   private:

@@ -39,6 +39,12 @@ CommNotifier::~CommNotifier() {
 }
 
 void CommNotifier::send(std::uint64_t session, CommNotice notice, std::int32_t parameter) {
+    waitUntilHandled(*queue(session, notice, parameter));
+}
+
+std::shared_ptr<CommNotifier::Delivery> CommNotifier::queue(std::uint64_t session,
+                                                            CommNotice notice,
+                                                            std::int32_t parameter) {
     auto delivery = std::make_shared<Delivery>();
     NoticeEvent* event = nullptr;
     {
@@ -48,8 +54,24 @@ void CommNotifier::send(std::uint64_t session, CommNotice notice, std::int32_t p
         event = new NoticeEvent(session, notice, parameter, delivery);
     }
     QCoreApplication::postEvent(this, event);
+    return delivery;
+}
+
+void CommNotifier::waitUntilHandled(const Delivery& delivery) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return delivery->handled || releaseDepth_ > 0; });
+    changed_.wait(lock, [&] { return delivery.handled || releaseDepth_ > 0; });
+}
+
+void CommNotifier::Sender::post(std::uint64_t session, CommNotice notice, std::int32_t parameter) {
+    waitUntilHandled();
+    last_ = notifier_.queue(session, notice, parameter);
+}
+
+void CommNotifier::Sender::waitUntilHandled() {
+    if (last_) {
+        notifier_.waitUntilHandled(*last_);
+        last_.reset();
+    }
 }
 
 bool CommNotifier::event(QEvent* event) {

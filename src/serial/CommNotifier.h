@@ -2,9 +2,12 @@
 // thread that owns the component, and waits until they have been handled.
 //
 // A notice is posted as a Qt event to this object, which lives on the owner
-// thread; the worker then waits until the owner has run the handler, so a
-// worker never reports its next event before the owner has dealt with the
-// last one. The owner may itself block on the workers (closing the port,
+// thread, and a worker never reports its next event before the owner has
+// run the handler of its last one. send() waits for the handler right
+// away; a Sender waits only when it has the next notice to post, so a
+// receive thread can go back to watching the line while the owner reads,
+// instead of sleeping once more per arrival until the owner is done. The
+// owner may itself block on the workers (closing the port,
 // purging the transmit queue) without handling events; for that time it
 // releases the workers' waits, so the two waits can never block each other.
 // A notice released this way is still handled later, when the owner gets to
@@ -15,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace qrb {
@@ -27,6 +31,8 @@ enum class CommNotice : int {
 };
 
 class CommNotifier : public QObject {
+    struct Delivery;
+
   public:
     // Runs on the owner thread for every notice; session is the value the
     // sender passed, so that notices of an earlier open can be told apart.
@@ -39,6 +45,20 @@ class CommNotifier : public QObject {
     // Worker threads: queues the notice for the owner thread and waits until
     // it has been handled, or until the owner releases the waits.
     void send(std::uint64_t session, CommNotice notice, std::int32_t parameter);
+
+    // One worker's way of posting notices one at a time: post() first waits
+    // until the notice it posted before has been handled (or the owner
+    // releases the waits), then queues the new one and returns at once.
+    class Sender {
+      public:
+        explicit Sender(CommNotifier& notifier) : notifier_(notifier) {}
+        void post(std::uint64_t session, CommNotice notice, std::int32_t parameter);
+        void waitUntilHandled();
+
+      private:
+        CommNotifier& notifier_;
+        std::shared_ptr<Delivery> last_;
+    };
 
     // Owner thread: while at least one of these lives, send() does not wait.
     class WaitRelease {
@@ -61,6 +81,9 @@ class CommNotifier : public QObject {
     };
     class NoticeEvent;
 
+    std::shared_ptr<Delivery> queue(std::uint64_t session, CommNotice notice,
+                                    std::int32_t parameter);
+    void waitUntilHandled(const Delivery& delivery);
     void markHandled(Delivery& delivery);
 
     Dispatch dispatch_;

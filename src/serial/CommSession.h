@@ -43,11 +43,16 @@ class CommSession {
     void notify(CommNotice notice, std::int32_t parameter) {
         notifier_.send(id_, notice, parameter);
     }
+    CommNotifier& notifier() { return notifier_; }
 
     // The line errors gathered since the last look (bits 0x0E only).
     std::int32_t takeLineErrors() {
         return static_cast<std::int32_t>(port_->clearCommError().errors &
                                          CommErrors::kLineErrorMask);
+    }
+    // The same right after waitCommEvent(), which has just looked.
+    std::int32_t takeGatheredLineErrors() {
+        return static_cast<std::int32_t>(port_->takeGatheredErrors() & CommErrors::kLineErrorMask);
     }
     // True exactly once after the device went away: that is reported once.
     bool takeDeviceLostReport() {

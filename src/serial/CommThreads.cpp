@@ -212,19 +212,23 @@ void TCommReceiveThread::execute() {
             break;
         }
         if (session_.takeDeviceLostReport()) {
-            session_.notify(CommNotice::Error, CommErrors::kFrame);
+            report(CommNotice::Error, CommErrors::kFrame);
         }
-        if (const std::int32_t errors = session_.takeLineErrors(); errors != 0) {
-            session_.notify(CommNotice::Error, errors);
+        if (const std::int32_t errors = session_.takeGatheredLineErrors(); errors != 0) {
+            report(CommNotice::Error, errors);
         }
         if ((events & CommEvents::kBreak) != 0) {
-            session_.notify(CommNotice::Break, static_cast<std::int32_t>(events));
+            report(CommNotice::Break, static_cast<std::int32_t>(events));
         }
         if ((events & CommEvents::kRxChar) != 0) {
-            session_.notify(CommNotice::Receive, 0);
+            report(CommNotice::Receive, 0);
         }
     }
     session_.port().setEventMask(0);
+}
+
+void TCommReceiveThread::report(CommNotice notice, std::int32_t parameter) {
+    notices_.post(session_.id(), notice, parameter);
 }
 
 }  // namespace qrb

@@ -55,8 +55,13 @@ class TCommTransThread final : public CommWorker {
         : CommWorker(session), queue_(handOverCapacity) {}
     ~TCommTransThread() { join(); }
 
-    // Hands a block to the thread; false when it was not taken.
-    bool post(TransmitBlock& block) { return queue_.push(block); }
+    // Hands a block to the thread; false when it was not taken. Without
+    // wakeThread the block waits for the next wake() (or the next post that
+    // wakes) if the thread is asleep.
+    bool post(TransmitBlock& block, bool wakeThread = true) {
+        return queue_.push(block, wakeThread);
+    }
+    void wake() { queue_.wakeTaker(); }
     void requestStop();
 
     // Milliseconds of one character plus one, for the RTS bursts.
@@ -79,13 +84,19 @@ class TCommTransThread final : public CommWorker {
 
 class TCommReceiveThread final : public CommWorker {
   public:
-    explicit TCommReceiveThread(CommSession& session) : CommWorker(session) {}
+    explicit TCommReceiveThread(CommSession& session)
+        : CommWorker(session), notices_(session.notifier()) {}
     ~TCommReceiveThread() { join(); }
 
     void requestStop();
 
   private:
     void execute() override;
+    void report(CommNotice notice, std::int32_t parameter);
+
+    // The thread watches the line again while the owner handles its last
+    // notice; it waits for that handler only before it reports the next.
+    CommNotifier::Sender notices_;
 };
 
 }  // namespace qrb

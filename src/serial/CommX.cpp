@@ -174,6 +174,19 @@ void TCustomCommX::stopThreadsAndReleasePort() {
 // --- Sending ------------------------------------------------------------
 
 bool TCustomCommX::Send(const void* buffer, int count) {
+    return queueBlocks(buffer, count, std::max(bufLenTrans_, 1), WakeTransmitThread::ForEachBlock);
+}
+
+bool TCustomCommX::SendEach(const void* buffer, int count) {
+    const bool queued = queueBlocks(buffer, count, 1, WakeTransmitThread::OnceQueued);
+    if (IsOpen() && transThread_) {
+        transThread_->wake();
+    }
+    return queued;
+}
+
+bool TCustomCommX::queueBlocks(const void* buffer, int count, int blockSize,
+                               WakeTransmitThread wake) {
     if (count == 0) {
         return true;
     }
@@ -181,11 +194,14 @@ bool TCustomCommX::Send(const void* buffer, int count) {
         return false;
     }
     const auto* source = static_cast<const std::uint8_t*>(buffer);
+    const auto* const first = source;
     while (count > 0) {
         if (!IsOpen() || !transThread_) {
             return false;
         }
         if (session_->pendingBlocks() >= kMaxOutstandingBlocks) {
+            // Blocks held back must go out before waiting for room.
+            transThread_->wake();
             // Handlers may run here, and may even close the port.
             QCoreApplication::processEvents();
             if (IsOpen()) {
@@ -193,12 +209,14 @@ bool TCustomCommX::Send(const void* buffer, int count) {
             }
             continue;
         }
-        // A block size below 1 would never finish the loop.
-        const int length = std::min(count, std::max(bufLenTrans_, 1));
+        const int length = std::min(count, blockSize);
         TransmitBlock block = TransmitBlock::CopyOf(source, static_cast<std::size_t>(length));
         if (block) {
             session_->addPending(block.length);
-            if (!transThread_->post(block)) {
+            // The run's first block wakes the thread at once, so that it
+            // writes while the rest is queued.
+            const bool wakeNow = wake == WakeTransmitThread::ForEachBlock || source == first;
+            if (!transThread_->post(block, wakeNow)) {
                 // Never reached the thread: take its counts back; it is freed here.
                 session_->undoPending(block.length);
             }

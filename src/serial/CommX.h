@@ -75,6 +75,11 @@ class TCustomCommX : public QObject {
     // Reads up to count received bytes; the number read, or -1.
     virtual int Receive(void* buffer, int count);
     bool SendByte(std::uint8_t value);
+    // SendByte for each of count bytes, one block per byte, except that the
+    // transmit thread is woken once the bytes are queued (or when Send has to
+    // wait for room) rather than for every byte: a frame sent byte by byte
+    // then costs a few hand-overs instead of one per byte.
+    bool SendEach(const void* buffer, int count);
     // Discards every queued block and the output queue; returns when all
     // blocks have been freed.
     void PurgeTransmit();
@@ -144,6 +149,10 @@ class TCustomCommX : public QObject {
     // Receive's own line error report, handled before Receive returns.
     void reportLineErrorsNow();
     void sleepFor(std::chrono::milliseconds duration) const;
+    enum class WakeTransmitThread { ForEachBlock, OnceQueued };
+    // Send's loop: blocks of at most blockSize bytes, waiting for room while
+    // 32 are outstanding. With OnceQueued the caller wakes the thread.
+    bool queueBlocks(const void* buffer, int count, int blockSize, WakeTransmitThread wake);
 
     CommXOptions options_;
 

@@ -132,6 +132,9 @@ class PortBackend {
     // Takes the error bits gathered so far (clearing them) and counts the
     // bytes waiting.
     virtual CommStatus clearCommError() = 0;
+    // The same error bits for a caller that has just looked at the device:
+    // a backend may then skip looking again.
+    virtual std::uint32_t takeGatheredErrors() { return clearCommError().errors; }
     // Copies up to count waiting bytes without waiting; the number copied,
     // or -1 when nothing is waiting and the device has failed.
     virtual int read(std::uint8_t* buffer, int count) = 0;

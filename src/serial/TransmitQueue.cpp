@@ -17,7 +17,7 @@ TransmitBlock TransmitBlock::CopyOf(const std::uint8_t* source, std::size_t leng
     return block;
 }
 
-bool TransmitQueue::push(TransmitBlock& block) {
+bool TransmitQueue::push(TransmitBlock& block, bool wakeTaker) {
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
@@ -29,12 +29,23 @@ bool TransmitQueue::push(TransmitBlock& block) {
         } catch (const std::bad_alloc&) {
             return false;  // push_back leaves the block untouched when it throws
         }
-        wake = takerWaiting_;
+        wake = wakeTaker && takerWaiting_;
     }
     if (wake) {
         queued_.notify_one();
     }
     return true;
+}
+
+void TransmitQueue::wakeTaker() {
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        wake = takerWaiting_ && !blocks_.empty();
+    }
+    if (wake) {
+        queued_.notify_one();
+    }
 }
 
 bool TransmitQueue::waitAndTakeAll(std::deque<TransmitBlock>& out) {
@@ -54,6 +65,11 @@ void TransmitQueue::takeAll(std::deque<TransmitBlock>& out) {
     std::lock_guard lock(mutex_);
     std::move(blocks_.begin(), blocks_.end(), std::back_inserter(out));
     blocks_.clear();
+}
+
+bool TransmitQueue::takerIsWaiting() {
+    std::lock_guard lock(mutex_);
+    return takerWaiting_;
 }
 
 void TransmitQueue::close() {

@@ -2,9 +2,10 @@
 // transmit thread.
 //
 // Blocks come out in the order they went in. The transmit thread takes
-// everything queued in one go, so a burst of single-byte sends costs it one
-// wake-up rather than one per byte, and the sender wakes it only when it is
-// actually asleep.
+// everything queued in one go, and the sender wakes it only when it is
+// actually asleep; a sender that queues a run of single-byte blocks may hold
+// the wake-up back until the run is queued, so that the run costs one
+// wake-up rather than one per byte.
 #pragma once
 
 #include <condition_variable>
@@ -32,8 +33,11 @@ class TransmitQueue {
     explicit TransmitQueue(std::size_t capacity) : capacity_(capacity) {}
 
     // False when the block was not taken (queue full or closed); the block
-    // then still belongs to the caller.
-    bool push(TransmitBlock& block);
+    // then still belongs to the caller. Without wakeTaker a waiting taker
+    // sleeps on until wakeTaker() or a push that wakes.
+    bool push(TransmitBlock& block, bool wakeTaker = true);
+    // Wakes a waiting taker if blocks are queued.
+    void wakeTaker();
     // Waits until blocks are queued or the queue is closed, then moves every
     // queued block to the end of out. False once the queue is closed.
     bool waitAndTakeAll(std::deque<TransmitBlock>& out);
@@ -41,6 +45,8 @@ class TransmitQueue {
     void takeAll(std::deque<TransmitBlock>& out);
     // Ends waitAndTakeAll() and refuses further blocks.
     void close();
+    // True while the taker sleeps in waitAndTakeAll().
+    bool takerIsWaiting();
 
   private:
     const std::size_t capacity_;

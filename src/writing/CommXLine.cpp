@@ -19,13 +19,7 @@ CommXLine::CommXLine(CommXOptions options) : comm_(nullptr, std::move(options)) 
         if (events_ != nullptr) {
             events_->lineReceived(receiveSize);
         }
-        // The notice reached us as a posted event. Some event dispatchers
-        // (Qt's own Unix one) go on to block in a wait for more events after
-        // delivering posted ones; waking the dispatcher lets waitForEvents()
-        // return to the engine, which looks at what arrived.
-        if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
-            dispatcher->wakeUp();
-        }
+        wakeDispatcherIfItWouldBlock();
     };
     receiveTimer_.setSingleShot(true);
     QObject::connect(&receiveTimer_, &QTimer::timeout, [this] {
@@ -37,6 +31,26 @@ CommXLine::CommXLine(CommXOptions options) : comm_(nullptr, std::move(options)) 
 
 CommXLine::~CommXLine() {
     comm_.Close();
+}
+
+// The notice reached us as a posted event. Some event dispatchers (Qt's own
+// Unix one) go on to block in a wait for more events after delivering posted
+// ones; waking the dispatcher lets waitForEvents() return to the engine,
+// which looks at what arrived. The glib dispatcher returns by itself once it
+// has delivered something, and a wake-up would only cost it another pass
+// through its poll on every arrival.
+void CommXLine::wakeDispatcherIfItWouldBlock() {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher == nullptr) {
+        return;
+    }
+    if (dispatcher != knownDispatcher_) {
+        knownDispatcher_ = dispatcher;
+        dispatcherReturnsAfterDelivery_ = dispatcher->inherits("QEventDispatcherGlib");
+    }
+    if (!dispatcherReturnsAfterDelivery_) {
+        dispatcher->wakeUp();
+    }
 }
 
 void CommXLine::configure(const PortSettings& settings) {

@@ -7,6 +7,7 @@
 // the line.
 #pragma once
 
+#include <QAbstractEventDispatcher>
 #include <QTimer>
 
 #include "serial/CommX.h"
@@ -31,6 +32,9 @@ class CommXLine : public Line {
     bool isOpen() const override { return comm_.IsOpen(); }
 
     bool sendByte(std::uint8_t value) override { return comm_.SendByte(value); }
+    bool sendBytes(const std::uint8_t* bytes, int count) override {
+        return comm_.SendEach(bytes, count);
+    }
     int receive(std::uint8_t* buffer, int count) override { return comm_.Receive(buffer, count); }
 
     void sleep(std::chrono::milliseconds duration) override;
@@ -42,11 +46,14 @@ class CommXLine : public Line {
 
   private:
     void applySettings();
+    void wakeDispatcherIfItWouldBlock();
 
     TCommX comm_;
     QTimer receiveTimer_;
     PortSettings settings_;
     LineEvents* events_ = nullptr;
+    const QAbstractEventDispatcher* knownDispatcher_ = nullptr;
+    bool dispatcherReturnsAfterDelivery_ = false;
 };
 
 }  // namespace qrb

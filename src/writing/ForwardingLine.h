@@ -18,6 +18,9 @@ class ForwardingLine : public Line {
     void close() override { inner_.close(); }
     bool isOpen() const override { return inner_.isOpen(); }
     bool sendByte(std::uint8_t value) override { return inner_.sendByte(value); }
+    // sendBytes() is deliberately not forwarded: the base sends byte by byte
+    // through sendByte(), so a decorator that overrides only sendByte() still
+    // sees every byte. Decorators that can pass a run on override it.
     int receive(std::uint8_t* buffer, int count) override { return inner_.receive(buffer, count); }
     void sleep(std::chrono::milliseconds duration) override { inner_.sleep(duration); }
     void processPendingEvents() override { inner_.processPendingEvents(); }

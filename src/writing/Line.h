@@ -17,13 +17,13 @@ namespace qrb {
 // What the line reports back to the engine, always on the engine's thread and
 // only from inside processPendingEvents(), waitForEvents() or sendByte().
 class LineEvents {
-public:
+  public:
     // Bytes are waiting; the engine fetches them with Line::receive().
     virtual void lineReceived(int receiveSize) = 0;
     // The receive time-out timer ran out (it fires once per arming).
     virtual void receiveTimerFired() = 0;
 
-protected:
+  protected:
     ~LineEvents() = default;
 };
 
@@ -37,7 +37,7 @@ struct PortSettings {
 };
 
 class Line {
-public:
+  public:
     virtual ~Line() = default;
 
     virtual void setEvents(LineEvents* events) = 0;
@@ -53,6 +53,16 @@ public:
     // Queues one byte for sending; false when the port is closed. May handle
     // pending events while the transmit queue is full.
     virtual bool sendByte(std::uint8_t value) = 0;
+    // Sends count bytes one after another, each as sendByte would, the rest
+    // too after one failed; false when any failed. A line may hand the run
+    // over more cheaply.
+    virtual bool sendBytes(const std::uint8_t* bytes, int count) {
+        bool allQueued = true;
+        for (int i = 0; i < count; ++i) {
+            allQueued = sendByte(bytes[i]) && allQueued;
+        }
+        return allQueued;
+    }
     // Reads up to count waiting bytes; the number read, or -1.
     virtual int receive(std::uint8_t* buffer, int count) = 0;
 

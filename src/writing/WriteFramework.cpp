@@ -66,15 +66,13 @@ void WriteFramework::SendByte(std::uint8_t value) {
 }
 
 void WriteFramework::SendBytes(std::initializer_list<std::uint8_t> bytes) {
-    for (std::uint8_t value : bytes) {
-        line_.sendByte(value);
-    }
+    line_.sendBytes(bytes.begin(), static_cast<int>(bytes.size()));
 }
 
+// Still one send per byte; the line may hand the run to its transmit thread
+// in fewer steps.
 void WriteFramework::SendBytes(const std::uint8_t* bytes, int count) {
-    for (int i = 0; i < count; ++i) {
-        line_.sendByte(bytes[i]);
-    }
+    line_.sendBytes(bytes, count);
 }
 
 void WriteFramework::Sleep(int ms) {

@@ -161,6 +161,7 @@ class PosixPortBackend final : public PortBackend {
     void purgeInput() override;
 
     CommStatus clearCommError() override;
+    std::uint32_t takeGatheredErrors() override;
     int read(std::uint8_t* buffer, int count) override;
 
     std::uint32_t waitCommEvent() override;
@@ -418,6 +419,11 @@ std::uint32_t PosixPortBackend::pullInputLocked() {
                 added |= CommEvents::kBreak;
             }
             markedErrors += marks.errorBytes;
+            // A terminal hands over all it holds: a short read drained it,
+            // and asking again would only return EAGAIN.
+            if (static_cast<std::size_t>(got) < chunk.size()) {
+                break;
+            }
             continue;
         }
         if (got < 0 && errno == EINTR) {
@@ -453,6 +459,11 @@ CommStatus PosixPortBackend::clearCommError() {
     status.errors = std::exchange(errorBits_, 0);
     status.inQueue = static_cast<int>(inputQueue_.size());
     return status;
+}
+
+std::uint32_t PosixPortBackend::takeGatheredErrors() {
+    std::lock_guard lock(inputMutex_);
+    return std::exchange(errorBits_, 0);
 }
 
 int PosixPortBackend::read(std::uint8_t* buffer, int count) {

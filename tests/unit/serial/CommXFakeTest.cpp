@@ -299,6 +299,42 @@ TEST_F(CommXFakeTest, The33rdBlockWaitsWhileEventsRun) {
     EXPECT_EQ(port.written(), expected);
 }
 
+TEST_F(CommXFakeTest, SendEachQueuesOneBlockPerByteInOrder) {
+    comm.Open();
+    std::vector<std::uint8_t> frame(133);
+    std::iota(frame.begin(), frame.end(), 0);
+    for (int run = 0; run < 20; ++run) {  // a thread asleep between runs is woken each time
+        ASSERT_TRUE(comm.SendEach(frame.data(), static_cast<int>(frame.size())));
+        ASSERT_TRUE(port.waitFor([&] { return comm.PendingBlocks() == 0; }, 2s)) << run;
+    }
+    const auto written = port.written();
+    ASSERT_EQ(written.size(), 20 * frame.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        ASSERT_EQ(written[i], frame[i % frame.size()]) << i;
+    }
+    const auto blocks = port.writtenBlocks();
+    EXPECT_EQ(blocks, std::vector<std::size_t>(blocks.size(), 1));
+    EXPECT_EQ(comm.PendingBytes(), 0);
+}
+
+TEST_F(CommXFakeTest, SendEachWaitsForRoomAtThe33rdByteWhileEventsRun) {
+    comm.Open();
+    port.setStallWrites(true);
+    bool timerRan = false;
+    QTimer::singleShot(30, [&] {
+        timerRan = true;
+        EXPECT_EQ(comm.PendingBlocks(), 32);
+        port.setStallWrites(false);
+    });
+    std::vector<std::uint8_t> data(40);
+    std::iota(data.begin(), data.end(), 0);
+    EXPECT_TRUE(comm.SendEach(data.data(), 40));
+    EXPECT_TRUE(timerRan);
+    ASSERT_TRUE(port.waitFor([&] { return port.written().size() == 40; }, 2s));
+    EXPECT_EQ(port.written(), data);
+    EXPECT_FALSE(TCommX(nullptr, test::FakeOptions(port)).SendEach(data.data(), 1));  // closed
+}
+
 TEST_F(CommXFakeTest, SendWaitingForRoomGivesUpWhenAHandlerCloses) {
     comm.Open();
     port.setStallWrites(true);
