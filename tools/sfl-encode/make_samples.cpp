@@ -34,7 +34,11 @@ std::string hex2(unsigned value) {
 std::string srecLine(int type, std::uint32_t address, const Bytes& data) {
     const int addressBytes = type == 0 ? 2 : type + 1;
     const unsigned count = static_cast<unsigned>(addressBytes + data.size() + 1);
-    std::string line = "S" + std::to_string(type) + hex2(count);
+    // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict, a false
+    // positive) on a literal + std::string chain here.
+    std::string line = "S";
+    line += std::to_string(type);
+    line += hex2(count);
     unsigned sum = count;
     for (int i = addressBytes - 1; i >= 0; --i) {
         line += hex2(address >> (8 * i));
@@ -52,8 +56,11 @@ std::string srecHeaderRecord(std::string_view text) {
 }
 
 std::string ihexLine(unsigned type, unsigned address, const Bytes& data) {
-    std::string line = ":" + hex2(static_cast<unsigned>(data.size())) + hex2(address >> 8) +
-                       hex2(address) + hex2(type);
+    std::string line = ":";
+    line += hex2(static_cast<unsigned>(data.size()));
+    line += hex2(address >> 8);
+    line += hex2(address);
+    line += hex2(type);
     unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + address + type;
     for (std::uint8_t b : data) {
         line += hex2(b);
