@@ -116,17 +116,6 @@ int PortNumberFor(const std::string& port) {
     return kPortNumberForDevicePath;
 }
 
-TransferSpan SpanFor(const FileFacts& facts) {
-    switch (facts.target) {
-        case kMasterCpu:
-            return {0, 2048};
-        case kSlaveCpu:
-            return {0, std::max(0, facts.slaveLineCount - 1)};
-        default:
-            return facts.header.WriteAllAreas ? TransferSpan{0, 1023} : TransferSpan{15, 767};
-    }
-}
-
 }  // namespace
 
 int RunWrite(const Arguments& args) {
@@ -168,7 +157,7 @@ int RunWrite(const Arguments& args) {
     answers.attempts = options.attempts.value_or(1);
     answers.attemptsGiven = options.attempts.has_value();
     answers.interactive = ::isatty(STDIN_FILENO) != 0;
-    TerminalHost host(answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
+    TerminalHost host(answers, ::isatty(STDERR_FILENO) != 0);
 
     CommXLine portLine;
     TracingLine line(portLine, trace.get());
