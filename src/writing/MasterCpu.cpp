@@ -142,8 +142,8 @@ StepResult TransferMasterImage(WriteFramework& fw) {
                 return sent.stopResult;
             ++framesDone;
             if (sent.outcome == BlockOutcome::Accepted) {
-                host.workProgressed({WorkPhase::MasterBlocks, framesDone, kFramesSent,
-                                     block + phase.passedOffset});
+                host.workProgressed(
+                    {WorkPhase::MasterBlocks, framesDone, kFramesSent, block + phase.passedOffset});
             } else {
                 result = StepResult::Failed;  // the remaining blocks are still sent
             }

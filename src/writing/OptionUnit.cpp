@@ -350,12 +350,13 @@ StepResult WriteOptionUnit(WriteFramework& fw) {
     const FirmwareImage image =
         BuildSrecImage(state.SelectedFileName, kOptionImageSize, state.KeyIndex);
 
-    const auto transferImage = [&image](WriteFramework& f) { return TransferOptionImage(f, image); };
-    const StepResult result =
-        FirstFailure(fw, QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate,
-                     ConfirmBitRate, EnterProgrammingState, LoadBaseRoutine, QueryBootStatus,
-                     CheckBlankOrErase, QueryBootStatus, SelectProgramming, LoadProgramRoutine,
-                     transferImage, QueryBootStatus, ReadUnitChecksum);
+    const auto transferImage = [&image](WriteFramework& f) {
+        return TransferOptionImage(f, image);
+    };
+    const StepResult result = FirstFailure(
+        fw, QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate, ConfirmBitRate,
+        EnterProgrammingState, LoadBaseRoutine, QueryBootStatus, CheckBlankOrErase, QueryBootStatus,
+        SelectProgramming, LoadProgramRoutine, transferImage, QueryBootStatus, ReadUnitChecksum);
     if (!IsOk(result))
         return result;
 

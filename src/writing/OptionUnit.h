@@ -38,11 +38,11 @@ enum class StopRule {
 // One command of the programming sequence and how it is exchanged.
 struct CommandStep {
     std::string_view name;
-    std::span<const std::uint8_t> command;  // sent back to back, check byte included
-    std::chrono::milliseconds pauseBefore;  // sleep between clearing the count and sending
-    int awaitedCount;                       // bytes WaitForReply waits for, echo included
+    std::span<const std::uint8_t> command;       // sent back to back, check byte included
+    std::chrono::milliseconds pauseBefore;       // sleep between clearing the count and sending
+    int awaitedCount;                            // bytes WaitForReply waits for, echo included
     std::chrono::milliseconds firstByteTimeout;  // WaitForReply's limit before the first byte
-    int maxSends;                           // sends before the step gives up
+    int maxSends;                                // sends before the step gives up
     StopRule stop;
     bool clearCountBeforeWait;  // ReceivedCount cleared again after the send and the 2 ms
 };

@@ -16,7 +16,7 @@ namespace qrb {
 
 struct StoredRoutine {
     std::string_view name;
-    std::span<const std::uint8_t> bytes;  // the whole block, as sent
+    std::span<const std::uint8_t> bytes;             // the whole block, as sent
     std::chrono::milliseconds pauseBeforeFirstByte;  // the unit needs time after the step before
 };
 

@@ -13,7 +13,7 @@ enum class ProgressBarId { Bar1, Bar2 };  // ProgressBar1, ProgressBar2
 
 // The two bars as the window has them.
 class ProgressBars {
-public:
+  public:
     virtual ~ProgressBars() = default;
     virtual void setRange(ProgressBarId bar, int minimum, int maximum) = 0;
     virtual void setPosition(ProgressBarId bar, int position) = 0;
@@ -21,14 +21,14 @@ public:
 };
 
 class WindowBars {
-public:
+  public:
     explicit WindowBars(ProgressBars& bars) : bars_(bars) {}
 
     void workStarted(WorkPhase phase, int total);
     void workProgressed(const WorkProgress& progress);
     void workEnded();  // both bars hidden
 
-private:
+  private:
     void prepare(ProgressBarId bar, int maximum);  // range from 0, at 0, visible
 
     ProgressBars& bars_;

@@ -26,7 +26,7 @@ inline constexpr std::uint8_t ACK = 0x06;
 inline constexpr std::uint8_t NAK = 0x15;
 
 class WriteFramework : public LineEvents {
-public:
+  public:
     static constexpr int kReceiveBufferSize = 2048;
 
     WriteFramework(Line& line, WriteHost& host, SharedState& state);
@@ -93,7 +93,7 @@ public:
     void lineReceived(int receiveSize) override;  // CommXReceive
     void receiveTimerFired() override;            // tmrRcvTimeOutTimer
 
-private:
+  private:
     Line& line_;
     WriteHost& host_;
     SharedState& state_;

@@ -41,7 +41,7 @@ struct WorkProgress {
 };
 
 class WriteHost {
-public:
+  public:
     virtual ~WriteHost() = default;
 
     // The main window's instruction label (Label1).

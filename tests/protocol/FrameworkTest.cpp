@@ -142,7 +142,8 @@ TEST_F(FrameworkTest, BytesBeyondTheBufferAreCountedButDropped) {
         burst[i] = static_cast<std::uint8_t>(i % 251);
     line.arrivals = {{1, std::vector<std::uint8_t>(burst.begin(), burst.begin() + 1000)},
                      {2, std::vector<std::uint8_t>(burst.begin() + 1000, burst.end())}};
-    ASSERT_TRUE(fw.WaitForReply(2100, milliseconds(500))) << "a count above the buffer size can complete";
+    ASSERT_TRUE(fw.WaitForReply(2100, milliseconds(500)))
+        << "a count above the buffer size can complete";
     EXPECT_EQ(fw.ReceivedCount, 2100);
     EXPECT_EQ(fw.ReceiveBuffer[2047], burst[2047]);
     EXPECT_EQ(fw.ReceiveBuffer[1000], burst[1000]);

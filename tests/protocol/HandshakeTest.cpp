@@ -196,7 +196,8 @@ TEST(ReadMasterVersion, ResultCodes) {
         StepResult expected;
     };
     const Case cases[] = {
-        {"refused with NAK", [](sim::MasterFaults& f) { f.refuseVersion = true; }, StepResult::Failed},
+        {"refused with NAK", [](sim::MasterFaults& f) { f.refuseVersion = true; },
+         StepResult::Failed},
         {"wrong check byte",
          [](sim::MasterFaults& f) {
              f.badCheck = AnswerSelector{Step::MasterVersion, 0, 1};

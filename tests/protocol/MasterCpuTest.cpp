@@ -121,6 +121,7 @@ TEST(MasterCpuTransfer, BarsMoveAsTabledAndTheChecksumCoversTheWholeImage) {
     EXPECT_EQ(bench.host.bar1.maximum, 49);
     EXPECT_EQ(bench.host.bar2.maximum, 2048);
     EXPECT_TRUE(bench.host.bar1.visible && bench.host.bar2.visible);
+    test::ExpectWorkCountsUpTo(bench.host.work, WorkPhase::MasterBlocks, 1953);
     ExpectRadioMemoryMatches(bench.radio, image, "small file");
 }
 

@@ -141,6 +141,7 @@ TEST_F(OptionImage, BarsFollowTheBlocks) {
         expected.push_back({ProgressBarId::Bar2, i});
     }
     EXPECT_EQ(bench->host.barMoves, expected);
+    test::ExpectWorkCountsUpTo(bench->host.work, WorkPhase::OptionBlocks, 752);
 }
 
 struct FailureCase {

@@ -249,7 +249,8 @@ TEST_F(OptionSteps, CancelDuringAParameterCommandEndsIt) {
     ASSERT_EQ(QueryProgrammingUnit(bench.fw()), StepResult::Ok);
     bench.cancelWhen(bench.sentAtLeast(2));
     EXPECT_EQ(SelectDevice(bench.fw()), StepResult::Failed);
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::Failed);  // still set: the next command ends at once
+    EXPECT_EQ(WriteOptionUnit(bench.fw()),
+              StepResult::Failed);  // still set: the next command ends at once
 }
 
 // A Cancel during ConfirmBitRate lets it succeed; EnterProgrammingState sends
@@ -295,13 +296,29 @@ TEST_P(OptionEnterProgrammingState, PollsForTheUnit) {
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionEnterProgrammingState,
     ::testing::Values(
-        EnterCase{"ready_after_a_second", sim::Grouping::PerBurst, Micros{1'200'000}, {}, false, StepResult::Ok},
-        EnterCase{
-            "ready_after_nine_seconds", sim::Grouping::PerBurst, Micros{9'000'000}, {}, false,
-            StepResult::Ok},
-        EnterCase{"never_ready", sim::Grouping::PerBurst, Micros{30'000'000}, {}, false,
+        EnterCase{"ready_after_a_second",
+                  sim::Grouping::PerBurst,
+                  Micros{1'200'000},
+                  {},
+                  false,
+                  StepResult::Ok},
+        EnterCase{"ready_after_nine_seconds",
+                  sim::Grouping::PerBurst,
+                  Micros{9'000'000},
+                  {},
+                  false,
+                  StepResult::Ok},
+        EnterCase{"never_ready",
+                  sim::Grouping::PerBurst,
+                  Micros{30'000'000},
+                  {},
+                  false,
                   StepResult::Failed},
-        EnterCase{"ack_with_the_echo", sim::Grouping::EchoWithAnswer, Micros{1'000}, {}, false,
+        EnterCase{"ack_with_the_echo",
+                  sim::Grouping::EchoWithAnswer,
+                  Micros{1'000},
+                  {},
+                  false,
                   StepResult::Failed},
         EnterCase{"refused_in_one_event", sim::Grouping::PerBurst, Micros{1'200'000}, 0x33, false,
                   UnitCode(0xC0)},
@@ -347,7 +364,8 @@ TEST_P(OptionRoutineLoads, ArePacedAndCounted) {
     if (c.routine != BaseRoutine) {
         ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Ok);
         ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
-        ASSERT_EQ((c.routine == EraseRoutine ? SelectErase : SelectProgramming)(bench.fw()), StepResult::Ok);
+        ASSERT_EQ((c.routine == EraseRoutine ? SelectErase : SelectProgramming)(bench.fw()),
+                  StepResult::Ok);
     }
     const StoredRoutine routine = c.routine();
     const int n = static_cast<int>(routine.bytes.size());
@@ -519,11 +537,12 @@ TEST_P(OptionEraseErrors, EndTheWriteWithTheirResult) {
     EXPECT_TRUE(std::equal(last.begin(), last.end(), sent.end() - 4));
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, OptionEraseErrors,
-                         ::testing::Values(EraseCase{"code_51", 4, 0x51, StepResult::EraseRefused51},
-                                           EraseCase{"code_11", 2, 0x11, StepResult::EraseRefused11},
-                                           EraseCase{"other_code", 8, 0x22, StepResult::Failed}),
-                         test::CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, OptionEraseErrors,
+    ::testing::Values(EraseCase{"code_51", 4, 0x51, StepResult::EraseRefused51},
+                      EraseCase{"code_11", 2, 0x11, StepResult::EraseRefused11},
+                      EraseCase{"other_code", 8, 0x22, StepResult::Failed}),
+    test::CaseName());
 
 // Erase commands: 3 ms after each byte, 1400 ms before the answer is
 // counted; the closing 58 01 FF A8, then 1000 ms.

@@ -5,8 +5,12 @@
 // write dialog follow them.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
@@ -24,6 +28,25 @@ inline void PrintTo(StepResult result, std::ostream* out) {
 }  // namespace qrb
 
 namespace qrb::test {
+
+// What a front end without the window's bars relies on: the reports of a
+// phase start at 0 of its total and count up by one unit at a time to it.
+inline void ExpectWorkCountsUpTo(const std::vector<WorkProgress>& work, WorkPhase phase,
+                                 int total) {
+    std::vector<WorkProgress> reports;
+    std::copy_if(work.begin(), work.end(), std::back_inserter(reports),
+                 [phase](const WorkProgress& report) { return report.phase == phase; });
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front().done, 0);
+    int done = 0;
+    for (const WorkProgress& report : reports) {
+        EXPECT_EQ(report.total, total);
+        EXPECT_TRUE(report.done == done || report.done == done + 1)
+            << "from " << done << " to " << report.done;
+        done = report.done;
+    }
+    EXPECT_EQ(done, total);
+}
 
 class RecordingHost : public WriteHost, private ProgressBars {
   public:

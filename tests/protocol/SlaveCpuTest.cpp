@@ -209,6 +209,8 @@ TEST_P(SlaveCompleteWrite, RadioReceivesEveryLineOfTheFile) {
         EXPECT_EQ(bar1[i + 1], i % 50) << "line " << i;
         EXPECT_EQ(bar2[i + 1], std::min(i, 1247)) << "line " << i;
     }
+    // Past the bar's full scale the count goes on to the last line.
+    test::ExpectWorkCountsUpTo(bench.host.work, WorkPhase::SlaveLines, lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SlaveCompleteWrite,
@@ -440,15 +442,14 @@ TEST_P(SlaveRefusedFiles, ThrowBeforeAnythingIsSent) {
     EXPECT_TRUE(bench.sentSinceMark().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SlaveRefusedFiles,
-                         ::testing::Values(RefusedFileCase{"line_of_256_characters",
-                                                           {":020000040000FA",
-                                                            ":" + std::string(255, '0'),
-                                                            ":00000001FF"},
-                                                           test::ExpectThrows<FileRefusedError>},
-                                           RefusedFileCase{"missing_file", {},
-                                                           test::ExpectThrows<FileAccessError>}),
-                         test::CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Files, SlaveRefusedFiles,
+    ::testing::Values(RefusedFileCase{"line_of_256_characters",
+                                      {":020000040000FA", ":" + std::string(255, '0'),
+                                       ":00000001FF"},
+                                      test::ExpectThrows<FileRefusedError>},
+                      RefusedFileCase{"missing_file", {}, test::ExpectThrows<FileAccessError>}),
+    test::CaseName());
 
 TEST_F(SlaveSteps, LineOf255CharactersIsSentWithItsLengthByte) {
     const std::string longest = ":" + std::string(254, '1');
