@@ -12,6 +12,10 @@ set(packaging_dir ${CMAKE_SOURCE_DIR}/packaging)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/qrb117)
 
 install(TARGETS qrb117 qrb117-cli rq7300-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The rest is for Linux desktops and Debian; other systems package otherwise.
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  return()
+endif()
 install(FILES ${packaging_dir}/${app_id}.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${packaging_dir}/${app_id}.metainfo.xml
