@@ -3,8 +3,6 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <exception>
-#include <functional>
-#include <map>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
@@ -14,7 +12,12 @@ namespace {
 
 using namespace qrb::cli;
 
-const std::map<std::string, std::function<int(const Arguments&)>> kCommands = {
+struct Command {
+    const char* name;
+    int (*run)(const Arguments& args);
+};
+
+constexpr Command kCommands[] = {
     {"ports", RunPorts},
     {"info", RunInfo},
     {"write", RunWrite},
@@ -32,11 +35,12 @@ int RunCommandLine(const Arguments& all) {
         std::fputs(kMainHelp, stderr);
         return kExitUsage;
     }
-    const auto command = kCommands.find(words.front());
-    if (command == kCommands.end()) {
-        throw UsageError("unknown command '" + words.front() + "'");
+    for (const Command& command : kCommands) {
+        if (words.front() == command.name) {
+            return command.run(Arguments(words.begin() + 1, words.end()));
+        }
     }
-    return command->second(Arguments(words.begin() + 1, words.end()));
+    throw UsageError("unknown command '" + words.front() + "'");
 }
 
 }  // namespace
