@@ -8,7 +8,7 @@
 
 #include "PtyHost.h"
 #include "SimOptions.h"
-#include "sim/SimReport.h"
+#include "SimReport.h"
 
 namespace {
 
