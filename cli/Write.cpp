@@ -11,6 +11,7 @@
 #include "cli/CancelSignals.h"
 #include "cli/Commands.h"
 #include "cli/FileChecks.h"
+#include "cli/ListeningWrite.h"
 #include "cli/TerminalHost.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
@@ -34,6 +35,8 @@ struct WriteOptions {
     int watchdogSeconds = 60;
     std::string traceFile;
     std::string file;
+    bool repeat = false;  // station mode
+    std::string logFile;
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int minimum) {
@@ -81,6 +84,10 @@ WriteOptions ParseWriteOptions(const Arguments& args) {
             options.watchdogSeconds = ParseNumber(a, value(), 0);
         } else if (a == "--trace") {
             options.traceFile = value();
+        } else if (a == "--repeat") {
+            options.repeat = true;
+        } else if (a == "--log") {
+            options.logFile = value();
         } else if (!a.empty() && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else if (options.file.empty()) {
@@ -94,6 +101,9 @@ WriteOptions ParseWriteOptions(const Arguments& args) {
     }
     if (options.file.empty()) {
         throw UsageError("write needs a FILE");
+    }
+    if (options.repeat != !options.logFile.empty()) {
+        throw UsageError("--repeat and --log FILE go together");
     }
     return options;
 }
@@ -137,7 +147,7 @@ int RunWrite(const Arguments& args) {
         }
     }
     const WriteOptions options = ParseWriteOptions(args);
-    const int portNumber = PortNumberFor(options.port);
+    const int portNumber = options.port == kAutoPort ? 0 : PortNumberFor(options.port);
 
     FileFacts facts;
     try {
@@ -155,6 +165,19 @@ int RunWrite(const Arguments& args) {
                          options.traceFile.c_str());
             return kExitUsage;
         }
+    }
+
+    if (options.port == kAutoPort || options.repeat) {
+        HostAnswers answers;
+        answers.confirmWithoutAsking = options.yes;
+        answers.attempts = options.attempts.value_or(1);
+        answers.attemptsGiven = options.attempts.has_value();
+        answers.interactive = ::isatty(STDIN_FILENO) != 0;
+        return RunListeningWrite({options.port, portNumber, options.repeat, options.logFile,
+                                  options.watchdogSeconds, trace.get(), options.file, facts, [&] {
+                                      return std::make_unique<TerminalHost>(
+                                          answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
+                                  }});
     }
 
     SharedState state;

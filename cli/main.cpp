@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
         if (command == "write") {
             return RunWrite(args);
         }
+        if (command == "detect") {
+            return RunDetect(args);
+        }
         if (command == "encode") {
             return RunEncode(args);
         }
