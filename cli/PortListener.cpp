@@ -120,7 +120,13 @@ struct PortListener::Port final : LineEvents {
         const bool afterQuiet = now - lastByteAt >= kQuietBeforeReady;
         lastByteAt = now;
         if (verdict == PortVerdict::RadioWaiting) {
-            arrivals.push_back(std::move(arrival));  // kept for the write run
+            // Kept for the write run. A new announcement makes the earlier
+            // ones stale: a run that had opened the port just now would meet
+            // only the new one.
+            if (afterQuiet && arrival.front() == kReadyByte) {
+                arrivals.clear();
+            }
+            arrivals.push_back(std::move(arrival));
             return;
         }
         if (afterQuiet && arrival.front() == kReadyByte) {
@@ -250,6 +256,12 @@ std::optional<HeardRadio> PortListener::takeFirstRadio() {
             port->line->setEvents(nullptr);
             port->line->close();  // nothing was ever sent on it
         }
+    }
+    // Closing takes a while; what the radio sent meanwhile is fetched now,
+    // so the run meets its latest announcement.
+    QCoreApplication::processEvents();
+    if (firstRadio_ == nullptr || !firstRadio_->line->isOpen()) {
+        return std::nullopt;  // it vanished meanwhile
     }
     heard.port = firstRadio_->port;
     heard.arrivals = std::move(firstRadio_->arrivals);

@@ -12,7 +12,17 @@ const char kUsage[] =
     "usage: rq7300-sim [options]\n"
     "A radio unit on a pseudo-terminal. Prints the terminal's path on the first line.\n"
     "\n"
-    "  --unit master|slave|olu6     the unit to be (default master)\n"
+    "  --unit master|slave|olu6|none  the unit to be (default master); none: a port\n"
+    "                               without a radio, silent or (--noise) chattering\n"
+    "  --noise MS                   --unit none: a line of other bytes every MS\n"
+    "  --radios K                   a fleet: K radios one after another on the same\n"
+    "                               terminal, each announcing itself after the previous\n"
+    "                               one got its end command; radio N has the version\n"
+    "                               plus N-1; --report and --memory-out get .N appended\n"
+    "  --faulty-radio N             the faults below apply to radio N of the fleet only\n"
+    "  --give-up-after S            a fleet's radio that the PC stopped talking to for\n"
+    "                               S seconds before its end command makes way for the\n"
+    "                               next one (default 10)\n"
     "  --version HHHH               its firmware version bytes (default 0100)\n"
     "  --line-rate                  pace both directions at 38400 bit/s, 11 bits a byte\n"
     "  --adapter-packets US         hand the PC's bytes over in packets, one every US\n"
@@ -156,8 +166,10 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
                 o.unit = Unit::SlaveCpu;
             } else if (unit == "olu6") {
                 o.unit = Unit::OptionUnit;
+            } else if (unit == "none") {
+                o.noUnit = true;
             } else {
-                bad("--unit: expected master, slave or olu6");
+                bad("--unit: expected master, slave, olu6 or none");
             }
         } else if (name == "--version") {
             const auto text = value();
@@ -166,6 +178,20 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
                 bad("--version: expected four hexadecimal digits");
             }
             o.config.version = static_cast<std::uint16_t>(version);
+        } else if (name == "--noise") {
+            o.noiseInterval = Micros{parseNumber(value(), 10, name) * 1'000};
+            if (o.noiseInterval <= Micros{0}) {
+                bad("--noise: expected an interval of at least 1 ms");
+            }
+        } else if (name == "--radios") {
+            o.radios = static_cast<int>(parseNumber(value(), 10, name));
+            if (o.radios < 1 || o.radios > 1000) {
+                bad("--radios: expected 1 to 1000");
+            }
+        } else if (name == "--faulty-radio") {
+            o.faultyRadio = static_cast<int>(parseNumber(value(), 10, name));
+        } else if (name == "--give-up-after") {
+            o.giveUpAfter = Micros{parseNumber(value(), 10, name) * 1'000'000};
         } else if (name == "--line-rate") {
             o.lineRate = true;
         } else if (name == "--adapter-packets") {
@@ -276,6 +302,12 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
             bad("unknown option " + std::string(argv[i]));
         }
     }
+    if (o.noiseInterval > Micros{0} && !o.noUnit) {
+        bad("--noise goes with --unit none");
+    }
+    if (o.faultyRadio > o.radios) {
+        bad("--faulty-radio: there are only " + std::to_string(o.radios) + " radios");
+    }
     return o;
 }
 
@@ -299,6 +331,26 @@ std::unique_ptr<RadioModel> makeModel(const SimOptions& options) {
         }
     }
     return nullptr;
+}
+
+std::unique_ptr<RadioModel> makeFleetModel(const SimOptions& options, int index) {
+    SimOptions radio = options;
+    radio.config.version = static_cast<std::uint16_t>(options.config.version + index - 1);
+    if (options.faultyRadio != 0 && options.faultyRadio != index) {
+        radio.common = CommonFaults{};
+        radio.master = MasterFaults{};
+        radio.slave = SlaveFaults{};
+        radio.option = OptionUnitFaults{};
+        radio.option.programmingUnit = options.option.programmingUnit;  // not a fault
+    }
+    return makeModel(radio);
+}
+
+std::string fleetFileName(const std::string& file, const SimOptions& options, int index) {
+    if (file.empty() || options.radios == 1) {
+        return file;
+    }
+    return file + "." + std::to_string(index);
 }
 
 }  // namespace qrb::sim
