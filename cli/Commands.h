@@ -2,12 +2,9 @@
 // name and returns the exit status; bad usage throws UsageError.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "cli/CommandLine.h"
 
 namespace qrb::cli {
-
-using Arguments = std::vector<std::string>;
 
 int RunPorts(const Arguments& args);
 int RunInfo(const Arguments& args);

@@ -15,37 +15,31 @@ namespace {
 constexpr int kDefaultSeconds = 10;
 constexpr long kMaxSeconds = 86400;
 
-int ParseSeconds(const Arguments& args) {
-    int seconds = kDefaultSeconds;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != "--seconds") {
-            throw UsageError("unknown argument " + args[i]);
-        }
-        if (i + 1 >= args.size()) {
-            throw UsageError("--seconds needs a value");
-        }
-        const std::string& text = args[++i];
-        char* end = nullptr;
-        const long value = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || value < 1 || value > kMaxSeconds) {
-            throw UsageError("--seconds needs a number from 1 to " + std::to_string(kMaxSeconds) +
-                             ", not '" + text + "'");
-        }
-        seconds = static_cast<int>(value);
+int ParseSeconds(const CommandLine& commandLine) {
+    const auto text = commandLine.value("seconds");
+    if (!text) {
+        return kDefaultSeconds;
     }
-    return seconds;
+    char* end = nullptr;
+    const long value = std::strtol(text->c_str(), &end, 10);
+    if (text->empty() || *end != '\0' || value < 1 || value > kMaxSeconds) {
+        throw UsageError("--seconds needs a number from 1 to " + std::to_string(kMaxSeconds) +
+                         ", not '" + *text + "'");
+    }
+    return static_cast<int>(value);
 }
 
 }  // namespace
 
 int RunDetect(const Arguments& args) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::fputs(kDetectHelp, stdout);
-            return kExitOk;
-        }
+    const CommandLine commandLine(args, {{"seconds", QString(), "N"}});
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kDetectHelp);
     }
-    return DetectRadios(ParseSeconds(args));
+    if (!commandLine.operands().empty()) {
+        throw UsageError("detect takes no operands");
+    }
+    return DetectRadios(ParseSeconds(commandLine));
 }
 
 int DetectRadios(int seconds) {

@@ -62,49 +62,45 @@ WriteTarget ParseTarget(const std::string& text) {
     throw UsageError("--target must be master, slave or olu6, not '" + text + "'");
 }
 
-WriteOptions ParseWriteOptions(const Arguments& args) {
+// The options of write, as its help text lists them.
+QList<QCommandLineOption> WriteOptionTable() {
+    return {
+        {"port", QString(), "PORT"}, {"yes", QString()},           {"attempts", QString(), "N"},
+        {"target", QString(), "T"},  {"watchdog", QString(), "S"}, {"trace", QString(), "FILE"},
+        {"repeat", QString()},       {"log", QString(), "FILE"},
+    };
+}
+
+WriteOptions ParseWriteOptions(const CommandLine& commandLine) {
     WriteOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) {
-                throw UsageError(a + " needs a value");
-            }
-            return args[++i];
-        };
-        if (a == "--port") {
-            options.port = value();
-        } else if (a == "--yes") {
-            options.yes = true;
-        } else if (a == "--attempts") {
-            options.attempts = ParseNumber(a, value(), 1);
-        } else if (a == "--target") {
-            options.target = ParseTarget(value());
-        } else if (a == "--watchdog") {
-            options.watchdogSeconds = ParseNumber(a, value(), 0);
-        } else if (a == "--trace") {
-            options.traceFile = value();
-        } else if (a == "--repeat") {
-            options.repeat = true;
-        } else if (a == "--log") {
-            options.logFile = value();
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option " + a);
-        } else if (options.file.empty()) {
-            options.file = a;
-        } else {
-            throw UsageError("write takes one FILE");
-        }
+    options.port = commandLine.value("port").value_or("");
+    options.yes = commandLine.isSet("yes");
+    if (const auto attempts = commandLine.value("attempts")) {
+        options.attempts = ParseNumber("--attempts", *attempts, 1);
+    }
+    if (const auto target = commandLine.value("target")) {
+        options.target = ParseTarget(*target);
+    }
+    if (const auto watchdog = commandLine.value("watchdog")) {
+        options.watchdogSeconds = ParseNumber("--watchdog", *watchdog, 0);
+    }
+    options.traceFile = commandLine.value("trace").value_or("");
+    options.repeat = commandLine.isSet("repeat");
+    options.logFile = commandLine.value("log").value_or("");
+    if (options.repeat != !options.logFile.empty()) {
+        throw UsageError("--repeat and --log FILE go together");
+    }
+    const Arguments files = commandLine.operands();
+    if (files.size() > 1) {
+        throw UsageError("write takes one FILE");
     }
     if (options.port.empty()) {
         throw UsageError("write needs --port PORT");
     }
-    if (options.file.empty()) {
+    if (files.empty()) {
         throw UsageError("write needs a FILE");
     }
-    if (options.repeat != !options.logFile.empty()) {
-        throw UsageError("--repeat and --log FILE go together");
-    }
+    options.file = files.front();
     return options;
 }
 
@@ -140,13 +136,11 @@ TransferSpan SpanFor(const FileFacts& facts) {
 }  // namespace
 
 int RunWrite(const Arguments& args) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::fputs(kWriteHelp, stdout);
-            return kExitOk;
-        }
+    const CommandLine commandLine(args, WriteOptionTable());
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kWriteHelp);
     }
-    const WriteOptions options = ParseWriteOptions(args);
+    const WriteOptions options = ParseWriteOptions(commandLine);
     const int portNumber = options.port == kAutoPort ? 0 : PortNumberFor(options.port);
 
     FileFacts facts;

@@ -1,5 +1,7 @@
 // rq7300-sim: one unit of the RQ-7300 on a pseudo-terminal, for end-to-end
 // tests, benchmarks and the demo. See --help.
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -9,7 +11,7 @@
 
 #include "PtyHost.h"
 #include "SimOptions.h"
-#include "sim/SimReport.h"
+#include "SimReport.h"
 
 namespace {
 
@@ -77,9 +79,10 @@ int main(int argc, char** argv) {
         if (options.noUnit) {
             const std::string reason = host.runWithoutUnit(options.noiseInterval);
             if (!options.reportFile.empty()) {
-                const std::string report = "{\n  \"unit\": \"none\",\n  \"bytes_received\": " +
-                                           std::to_string(host.bytesFromPc()) +
-                                           ",\n  \"exit_reason\": " + jsonString(reason) + "\n}\n";
+                const QJsonObject json{{"unit", "none"},
+                                       {"bytes_received", static_cast<qint64>(host.bytesFromPc())},
+                                       {"exit_reason", QString::fromStdString(reason)}};
+                const std::string report = QJsonDocument(json).toJson().toStdString();
                 if (!writeFile(options.reportFile, report.data(), report.size())) {
                     std::cerr << "rq7300-sim: cannot write " << options.reportFile << "\n";
                     return 1;

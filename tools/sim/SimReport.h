@@ -13,7 +13,9 @@
 //    "vanished": false, "exit_reason": "end-command"}
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/RadioModel.h"
 
@@ -29,8 +31,5 @@ std::string reportJson(const RadioModel& model, const ReportExtras& extras);
 
 // The unit's memory (Master CPU, option unit); empty for the Slave CPU.
 const std::vector<std::uint8_t>* unitMemory(const RadioModel& model);
-
-// "..." with JSON escapes.
-std::string jsonString(const std::string& text);
 
 }  // namespace qrb::sim
