@@ -133,7 +133,7 @@ std::vector<ListenedPort> ListeningWrite::portsToListenTo() const {
     if (setup_.port == kAutoPort) {
         return ListedPorts();
     }
-    return {ListenedPort{setup_.portNumber, setup_.port, ""}};
+    return {ListenedPort{setup_.portNumber, setup_.port, "", setup_.devicePath}};
 }
 
 std::optional<HeardRadio> ListeningWrite::waitForRadio(

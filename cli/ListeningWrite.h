@@ -17,9 +17,10 @@ namespace qrb::cli {
 inline constexpr const char* kAutoPort = "auto";
 
 struct ListeningWriteSetup {
-    std::string port;     // kAutoPort or the port as given
-    int portNumber = 0;   // the COM number of a named port
-    bool repeat = false;  // station mode
+    std::string port;        // kAutoPort or the port as given
+    int portNumber = 0;      // the port number of a named port
+    std::string devicePath;  // a named device path, opened as it is
+    bool repeat = false;     // station mode
     std::string logFile;
     int watchdogSeconds = 60;
     std::FILE* trace = nullptr;

@@ -29,8 +29,12 @@ constexpr int kReadChunk = 512;
 // The framing error bit of OnError, with which a gone device is reported.
 constexpr int kFramingError = 8;
 
-bool DeviceExists(int portNo) {
-    const std::string path = ComPortDevicePath(portNo);
+std::string DevicePath(const ListenedPort& port) {
+    return port.devicePath.empty() ? ComPortDevicePath(port.portNo) : port.devicePath;
+}
+
+bool DeviceExists(const ListenedPort& port) {
+    const std::string path = DevicePath(port);
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
@@ -94,7 +98,7 @@ struct PortListener::Port final : LineEvents {
     Port& operator=(const Port&) = delete;
 
     ListenedPort port;
-    std::unique_ptr<CommXLine> line = std::make_unique<CommXLine>();
+    std::unique_ptr<CommXLine> line;
     PortVerdict verdict = PortVerdict::Silent;
     std::string reason;
     Clock::time_point lastByteAt;                     // or the opening
@@ -146,6 +150,11 @@ PortListener::PortListener(std::vector<ListenedPort> ports, VanishNotice onVanis
     : onVanish_(std::move(onVanish)) {
     for (auto& listened : ports) {
         auto port = std::make_unique<Port>();
+        CommXOptions reach;
+        if (!listened.devicePath.empty()) {
+            reach.devicePathFor = [path = listened.devicePath](int) { return path; };
+        }
+        port->line = std::make_unique<CommXLine>(std::move(reach));
         port->port = std::move(listened);
         port->line->setEvents(port.get());
         port->onRadio = [this](Port& p) {
@@ -188,7 +197,7 @@ void PortListener::openAll() {
 
 void PortListener::checkForVanishedPorts() {
     for (auto& port : ports_) {
-        if (port->line && port->line->isOpen() && !DeviceExists(port->port.portNo)) {
+        if (port->line && port->line->isOpen() && !DeviceExists(port->port)) {
             port->line->setEvents(nullptr);
             port->line->close();
             port->verdict = PortVerdict::Vanished;

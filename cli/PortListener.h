@@ -24,6 +24,9 @@ struct ListenedPort {
     int portNo = 0;
     std::string name;   // "COM7", or the device path given with --port
     std::string label;  // "UIA-42", or empty
+    // A device path given by name, opened as it is; empty for the ports of
+    // the COM port list.
+    std::string devicePath;
 };
 
 // "COM7 (UIA-42)" or "COM7".

@@ -15,7 +15,7 @@
 #include "cli/TerminalHost.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
-#include "serial/ComPortNames.h"
+#include "serial/CommX.h"
 #include "writing/CommXLine.h"
 #include "writing/RadioQRB.h"
 
@@ -23,8 +23,8 @@ namespace qrb::cli {
 
 namespace {
 
-// A device path given with --port becomes this COM number through
-// QRB117_COMPORTS, the same way a simulator's pseudo-terminal is named.
+// A device path given with --port is opened under this port number, beyond
+// the COM list's; the component's path hook gives the path for it.
 constexpr int kPortNumberForDevicePath = 250;
 
 struct WriteOptions {
@@ -104,22 +104,30 @@ WriteOptions ParseWriteOptions(const CommandLine& commandLine) {
     return options;
 }
 
-// COM<n> gives n; a device path is added to QRB117_COMPORTS.
-int PortNumberFor(const std::string& port) {
+// Where --port leads: COM<n> is port n of the COM list (QRB117_COMPORTS
+// included); a device path is opened as it is.
+struct PortChoice {
+    int number = 0;
+    std::string devicePath;  // empty for COM<n>
+};
+
+PortChoice ChoosePort(const std::string& port) {
     if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0)) {
-        return ParseNumber("--port", port.substr(3), 1);
+        return {ParseNumber("--port", port.substr(3), 1), {}};
     }
     if (port.empty() || port[0] != '/') {
         throw UsageError("--port must be COM<n> or a device path, not '" + port + "'");
     }
-    std::string entries;
-    if (const char* existing = std::getenv("QRB117_COMPORTS")) {
-        entries = existing;
-        entries += ';';
+    return {kPortNumberForDevicePath, port};
+}
+
+// The serial component reaches a device path through its own path hook.
+CommXOptions PortReach(const PortChoice& port) {
+    CommXOptions reach;
+    if (!port.devicePath.empty()) {
+        reach.devicePathFor = [path = port.devicePath](int) { return path; };
     }
-    entries += "COM" + std::to_string(kPortNumberForDevicePath) + "=" + port;
-    ::setenv("QRB117_COMPORTS", entries.c_str(), 1);
-    return kPortNumberForDevicePath;
+    return reach;
 }
 
 TransferSpan SpanFor(const FileFacts& facts) {
@@ -141,7 +149,7 @@ int RunWrite(const Arguments& args) {
         return ShowHelp(kWriteHelp);
     }
     const WriteOptions options = ParseWriteOptions(commandLine);
-    const int portNumber = options.port == kAutoPort ? 0 : PortNumberFor(options.port);
+    const PortChoice port = options.port == kAutoPort ? PortChoice{} : ChoosePort(options.port);
 
     FileFacts facts;
     try {
@@ -161,14 +169,15 @@ int RunWrite(const Arguments& args) {
         }
     }
 
+    HostAnswers answers;
+    answers.confirmWithoutAsking = options.yes;
+    answers.attempts = options.attempts.value_or(1);
+    answers.attemptsGiven = options.attempts.has_value();
+    answers.interactive = ::isatty(STDIN_FILENO) != 0;
     if (options.port == kAutoPort || options.repeat) {
-        HostAnswers answers;
-        answers.confirmWithoutAsking = options.yes;
-        answers.attempts = options.attempts.value_or(1);
-        answers.attemptsGiven = options.attempts.has_value();
-        answers.interactive = ::isatty(STDIN_FILENO) != 0;
-        return RunListeningWrite({options.port, portNumber, options.repeat, options.logFile,
-                                  options.watchdogSeconds, trace.get(), options.file, facts, [&] {
+        return RunListeningWrite({options.port, port.number, port.devicePath, options.repeat,
+                                  options.logFile, options.watchdogSeconds, trace.get(),
+                                  options.file, facts, [&] {
                                       return std::make_unique<TerminalHost>(
                                           answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
                                   }});
@@ -178,16 +187,11 @@ int RunWrite(const Arguments& args) {
     state.SelectedTarget = facts.target;
     state.SelectedFileName = options.file;
     state.WriteAllAreas = facts.header.WriteAllAreas;
-    state.ComPortNumber = portNumber;
+    state.ComPortNumber = port.number;
 
-    HostAnswers answers;
-    answers.confirmWithoutAsking = options.yes;
-    answers.attempts = options.attempts.value_or(1);
-    answers.attemptsGiven = options.attempts.has_value();
-    answers.interactive = ::isatty(STDIN_FILENO) != 0;
     TerminalHost host(answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
 
-    CommXLine portLine;
+    CommXLine portLine(PortReach(port));
     TracingLine line(portLine, trace.get());
     WriteRun run(line, host, state);
 
