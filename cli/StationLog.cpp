@@ -7,7 +7,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 namespace qrb::cli {
 
@@ -43,6 +43,10 @@ bool EndsCleanly(const std::string& path) {
     }
     char last = '\n';
     return ::pread(fd.get(), &last, 1, info.st_size - 1) != 1 || last == '\n';
+}
+
+std::string ErrnoText() {
+    return std::error_code(errno, std::generic_category()).message();
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -87,7 +91,7 @@ bool StationLog::fail(const std::string& what) {
 bool StationLog::check() {
     Fd fd(OpenForAppend(path_));
     if (fd.get() < 0) {
-        return fail(std::strerror(errno));
+        return fail(ErrnoText());
     }
     return true;
 }
@@ -101,13 +105,13 @@ bool StationLog::append(const RadioRecord& record) {
     }
     Fd fd(OpenForAppend(path_));
     if (fd.get() < 0) {
-        return fail(std::strerror(errno));
+        return fail(ErrnoText());
     }
     if (!WriteAll(fd.get(), line)) {
-        return fail(std::strerror(errno));
+        return fail(ErrnoText());
     }
     if (::fsync(fd.get()) != 0) {
-        return fail(std::strerror(errno));
+        return fail(ErrnoText());
     }
     return true;
 }
