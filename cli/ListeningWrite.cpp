@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QJsonDocument>
 #include <QTimer>
 #include <chrono>
 #include <optional>
@@ -240,6 +241,11 @@ int ListeningWrite::runStation() {
     }
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
     while (!cancel_.requested) {
+        // No radio is taken that could not be recorded.
+        if (!log.check()) {
+            std::fprintf(stderr, "qrb117-cli: %s; the station stops\n", log.error().c_str());
+            return kExitFailed;
+        }
         std::optional<HeardRadio> heard = waitForRadio(std::nullopt);
         if (!heard) {
             break;  // Ctrl+C, or nothing left to listen to
@@ -266,7 +272,12 @@ int ListeningWrite::runStation() {
             ++failed_;
         }
         if (!log.append(record)) {
-            std::fprintf(stderr, "qrb117-cli: %s; the station stops\n", log.error().c_str());
+            // The record is not lost: it goes to the terminal instead.
+            std::fprintf(stderr, "qrb117-cli: %s; the station stops\n%s\n", log.error().c_str(),
+                         QJsonDocument(RecordJson(record))
+                             .toJson(QJsonDocument::Compact)
+                             .toStdString()
+                             .c_str());
             return kExitFailed;
         }
         if (outcome.outcome == RunOutcome::FileError) {

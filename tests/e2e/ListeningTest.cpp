@@ -237,5 +237,32 @@ TEST_F(ListeningAgainstSims, StationWritesEachRadioOfAFleetWithOneLogLineEach) {
     }
 }
 
+TEST_F(ListeningAgainstSims, AStationWhoseLogCannotBeWrittenStopsBeforeTheNextRadio) {
+    const auto binary = Binary(256 * 1024, 34);
+    const std::string file = MakeFile("TN508777_M_V0201.SFL", binary, "srec", kHeader);
+    const fs::path logDir = dir_ / "logs";
+    fs::create_directory(logDir);
+    const fs::path log = logDir / "station.jsonl";
+    startSim({"--unit", "master", "--radios", "2"});
+    Process station(QRB117_CLI_PATH,
+                    {"write", "--port", (dir_ / "radio").string(), "--repeat", "--log",
+                     log.string(), "--yes", file},
+                    dir_, "station");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (JsonLines(log).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(JsonLines(log).size(), 1u);
+    fs::remove_all(logDir);
+
+    const ProcessResult r = station.wait(std::chrono::seconds(30));
+    EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot write the log " + log.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the station stops"), std::string::npos) << r.err;
+    finishSim();
+    const std::string second = ReadFile(dir_ / "report.json.2");
+    EXPECT_NE(second.find("\"connected\": false"), std::string::npos) << second;
+}
+
 }  // namespace
 }  // namespace e2e
