@@ -3,9 +3,8 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <exception>
-#include <functional>
-#include <map>
 
+#include "cli/BuildInfo.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Usage.h"
@@ -14,27 +13,37 @@ namespace {
 
 using namespace qrb::cli;
 
-const std::map<std::string, std::function<int(const Arguments&)>> kCommands = {
+struct Command {
+    const char* name;
+    int (*run)(const Arguments& args);
+};
+
+constexpr Command kCommands[] = {
     {"ports", RunPorts},   {"info", RunInfo},     {"write", RunWrite},
     {"encode", RunEncode}, {"detect", RunDetect},
 };
 
 // COMMAND [ARGUMENTS...]: the program's --help, or the command's status.
 int RunCommandLine(const Arguments& all) {
-    const CommandLine line(all, {}, CommandLine::Scope::Program);
+    const CommandLine line(all, {QCommandLineOption("version")}, CommandLine::Scope::Program);
     const Arguments words = line.operands();
     if (line.wantsHelp() || (!words.empty() && words.front() == "help")) {
         return ShowHelp(kMainHelp);
+    }
+    if (line.isSet("version")) {
+        std::fputs(VersionText().c_str(), stdout);
+        return kExitOk;
     }
     if (words.empty()) {
         std::fputs(kMainHelp, stderr);
         return kExitUsage;
     }
-    const auto command = kCommands.find(words.front());
-    if (command == kCommands.end()) {
-        throw UsageError("unknown command '" + words.front() + "'");
+    for (const Command& command : kCommands) {
+        if (words.front() == command.name) {
+            return command.run(Arguments(words.begin() + 1, words.end()));
+        }
     }
-    return command->second(Arguments(words.begin() + 1, words.end()));
+    throw UsageError("unknown command '" + words.front() + "'");
 }
 
 }  // namespace

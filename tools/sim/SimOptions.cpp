@@ -238,7 +238,7 @@ using Name = const std::string&;
 
 // Every option of the usage text above; applied in this order, each option's
 // values in the order given (the last of a single value wins).
-const SimOption kOptions[] = {
+constexpr SimOption kOptions[] = {
     {"unit", "UNIT", nullptr, setUnit},
     {"version", "HHHH", nullptr, setVersion},
     {"noise", "MS", nullptr, setNoise},

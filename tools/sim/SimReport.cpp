@@ -75,7 +75,7 @@ void addMemory(Fields& fields, const std::vector<std::uint8_t>& memory,
 QByteArray compactJson(const QJsonValue& value) {
     if (value.isArray()) {
         QByteArray items;
-        for (const QJsonValue& item : value.toArray()) {
+        for (const auto& item : value.toArray()) {
             items += (items.isEmpty() ? "" : ", ") + compactJson(item);
         }
         return '[' + items + ']';
