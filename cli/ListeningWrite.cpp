@@ -241,14 +241,15 @@ int ListeningWrite::runStation() {
     }
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
     while (!cancel_.requested) {
-        // No radio is taken that could not be recorded.
-        if (!log.check()) {
-            std::fprintf(stderr, "qrb117-cli: %s; the station stops\n", log.error().c_str());
-            return kExitFailed;
-        }
         std::optional<HeardRadio> heard = waitForRadio(std::nullopt);
         if (!heard) {
             break;  // Ctrl+C, or nothing left to listen to
+        }
+        // No radio is written that could not be recorded: its port is
+        // closed with nothing sent.
+        if (!log.check()) {
+            std::fprintf(stderr, "qrb117-cli: %s; the station stops\n", log.error().c_str());
+            return kExitFailed;
         }
         RadioRecord record;
         record.start = NowIso8601();
