@@ -13,6 +13,10 @@ Commands:
   write FILE        write a firmware file into the radio
   encode IN OUT     encode a plain firmware file with this build's key
 
+Options:
+  --help            this text
+  --version         the program version, and whether this is a demo build
+
 Run 'qrb117-cli COMMAND --help' for the options of a command.
 
 Examples:

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "cli/BuildInfo.h"
 #include "cli/Commands.h"
 #include "cli/Usage.h"
 
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kMainHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::fputs(VersionText().c_str(), stdout);
         return kExitOk;
     }
     // The serial component delivers its events through Qt's event loop.
