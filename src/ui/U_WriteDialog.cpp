@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 #include "ui/GuiWriteHost.h"
 #include "ui/fw.h"
 #include "writing/RadioQRB.h"

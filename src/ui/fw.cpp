@@ -19,10 +19,10 @@
 #include <QSignalBlocker>
 #include <QTableWidget>
 
-#include "app/DefaultErrorBox.h"
 #include "firmware/SettingsFile.h"
 #include "serial/CommX.h"
 #include "ui/ComProbe.h"
+#include "ui/DefaultErrorBox.h"
 #include "ui/GridColumnSizer.h"
 #include "ui/HelpTexts.h"
 #include "ui/PosDlgs.h"
