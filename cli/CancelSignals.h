@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QSocketNotifier;
 
@@ -12,13 +13,15 @@ namespace qrb::cli {
 
 class CancelSignals {
   public:
-    explicit CancelSignals(std::function<void()> onCancel);
+    explicit CancelSignals(std::function<void()> onCancel,
+                           std::string notice = "cancelling the write...");
     ~CancelSignals();
     CancelSignals(const CancelSignals&) = delete;
     CancelSignals& operator=(const CancelSignals&) = delete;
 
   private:
     std::function<void()> onCancel_;
+    std::string notice_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

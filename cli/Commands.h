@@ -10,5 +10,8 @@ int RunPorts(const Arguments& args);
 int RunInfo(const Arguments& args);
 int RunWrite(const Arguments& args);
 int RunEncode(const Arguments& args);
+int RunDetect(const Arguments& args);
+// Listens on every COM port for `seconds` and prints what each one had.
+int DetectRadios(int seconds);
 
 }  // namespace qrb::cli

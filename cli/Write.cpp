@@ -11,6 +11,7 @@
 #include "cli/CancelSignals.h"
 #include "cli/Commands.h"
 #include "cli/FileChecks.h"
+#include "cli/ListeningWrite.h"
 #include "cli/TerminalHost.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
@@ -34,6 +35,8 @@ struct WriteOptions {
     int watchdogSeconds = 60;
     std::string traceFile;
     std::string file;
+    bool repeat = false;  // station mode
+    std::string logFile;
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int minimum) {
@@ -64,6 +67,7 @@ QList<QCommandLineOption> WriteOptionTable() {
     return {
         {"port", QString(), "PORT"}, {"yes", QString()},           {"attempts", QString(), "N"},
         {"target", QString(), "T"},  {"watchdog", QString(), "S"}, {"trace", QString(), "FILE"},
+        {"repeat", QString()},       {"log", QString(), "FILE"},
     };
 }
 
@@ -81,6 +85,11 @@ WriteOptions ParseWriteOptions(const CommandLine& commandLine) {
         options.watchdogSeconds = ParseNumber("--watchdog", *watchdog, 0);
     }
     options.traceFile = commandLine.value("trace").value_or("");
+    options.repeat = commandLine.isSet("repeat");
+    options.logFile = commandLine.value("log").value_or("");
+    if (options.repeat != !options.logFile.empty()) {
+        throw UsageError("--repeat and --log FILE go together");
+    }
     const Arguments files = commandLine.operands();
     if (files.size() > 1) {
         throw UsageError("write takes one FILE");
@@ -129,7 +138,7 @@ int RunWrite(const Arguments& args) {
         return ShowHelp(kWriteHelp);
     }
     const WriteOptions options = ParseWriteOptions(commandLine);
-    const PortChoice port = ChoosePort(options.port);
+    const PortChoice port = options.port == kAutoPort ? PortChoice{} : ChoosePort(options.port);
 
     FileFacts facts;
     try {
@@ -149,17 +158,25 @@ int RunWrite(const Arguments& args) {
         }
     }
 
+    HostAnswers answers;
+    answers.confirmWithoutAsking = options.yes;
+    answers.attempts = options.attempts.value_or(1);
+    answers.attemptsGiven = options.attempts.has_value();
+    answers.interactive = ::isatty(STDIN_FILENO) != 0;
+    if (options.port == kAutoPort || options.repeat) {
+        return RunListeningWrite(
+            {options.port, port.number, port.devicePath, options.repeat, options.logFile,
+             options.watchdogSeconds, trace.get(), options.file, facts, [&] {
+                 return std::make_unique<TerminalHost>(answers, ::isatty(STDERR_FILENO) != 0);
+             }});
+    }
+
     SharedState state;
     state.SelectedTarget = facts.target;
     state.SelectedFileName = options.file;
     state.WriteAllAreas = facts.header.WriteAllAreas;
     state.ComPortNumber = port.number;
 
-    HostAnswers answers;
-    answers.confirmWithoutAsking = options.yes;
-    answers.attempts = options.attempts.value_or(1);
-    answers.attemptsGiven = options.attempts.has_value();
-    answers.interactive = ::isatty(STDIN_FILENO) != 0;
     TerminalHost host(answers, ::isatty(STDERR_FILENO) != 0);
 
     CommXLine portLine(PortReach(port));

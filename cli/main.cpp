@@ -19,10 +19,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"ports", RunPorts},
-    {"info", RunInfo},
-    {"write", RunWrite},
-    {"encode", RunEncode},
+    {"ports", RunPorts},   {"info", RunInfo},     {"write", RunWrite},
+    {"encode", RunEncode}, {"detect", RunDetect},
 };
 
 // COMMAND [ARGUMENTS...]: the program's --help, or the command's status.

@@ -53,7 +53,7 @@ if(BUILD_TESTING)
   add_test(NAME man_page_qrb117_cli
            COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:qrb117-cli>
                    -DMAN_PAGE=${packaging_dir}/man/qrb117-cli.1
-                   -DCOMMANDS=ports$<SEMICOLON>info$<SEMICOLON>write$<SEMICOLON>encode
+                   -DCOMMANDS=ports$<SEMICOLON>info$<SEMICOLON>write$<SEMICOLON>detect$<SEMICOLON>encode
                    -P ${packaging_dir}/CheckManPage.cmake)
   add_test(NAME man_page_rq7300_sim
            COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:rq7300-sim>

@@ -1,15 +1,13 @@
 // Finding the firmware files of one pattern in a folder: the search path, the
 // wildcard match, the date text of an entry and the listing itself.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <QDate>
 #include <QTime>
 #include <ctime>
-#include <memory>
+#include <utility>
+#include <vector>
 
 #include "firmware/FileCatalogue.h"
+#include "firmware/PlatformFiles.h"
 
 namespace qrb {
 
@@ -17,22 +15,6 @@ namespace {
 
 char asciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// Last-write time of a folder entry; a dangling link is described by the
-// link itself.
-bool lastWriteTime(DIR* dir, const char* name, long long& seconds) {
-    struct stat info {};
-    if (::fstatat(::dirfd(dir), name, &info, 0) != 0 &&
-        ::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    seconds = static_cast<long long>(info.st_mtim.tv_sec);
-    return true;
 }
 
 }  // namespace
@@ -110,25 +92,16 @@ std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {
 bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_view pattern,
                       const QLocale& locale) {
     const std::string directory = folder.empty() ? std::string(".") : folder;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
-    if (!dir) {
+    std::vector<FolderEntry> entries;
+    const auto matches = [pattern](std::string_view name) { return MatchesPattern(name, pattern); };
+    if (!ListFolder(directory, matches, entries)) {
         return false;
     }
     const DateTextFormat dates(locale);
-    bool found = false;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (!MatchesPattern(name, pattern)) {
-            continue;
-        }
-        long long seconds = 0;
-        if (!lastWriteTime(dir.get(), entry->d_name, seconds)) {
-            continue;  // vanished between listing and looking at it
-        }
-        rows.push_back({std::string(name), dates.text(seconds), std::string()});
-        found = true;
+    for (FolderEntry& entry : entries) {
+        rows.push_back({std::move(entry.name), dates.text(entry.lastWriteSeconds), std::string()});
     }
-    return found;
+    return !entries.empty();
 }
 
 }  // namespace qrb

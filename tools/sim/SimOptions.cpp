@@ -13,7 +13,17 @@ const char kUsage[] =
     "usage: rq7300-sim [options]\n"
     "A radio unit on a pseudo-terminal. Prints the terminal's path on the first line.\n"
     "\n"
-    "  --unit master|slave|olu6     the unit to be (default master)\n"
+    "  --unit master|slave|olu6|none  the unit to be (default master); none: a port\n"
+    "                               without a radio, silent or (--noise) chattering\n"
+    "  --noise MS                   --unit none: a line of other bytes every MS\n"
+    "  --radios K                   a fleet: K radios one after another on the same\n"
+    "                               terminal, each announcing itself after the previous\n"
+    "                               one got its end command; radio N has the version\n"
+    "                               plus N-1; --report and --memory-out get .N appended\n"
+    "  --faulty-radio N             the faults below apply to radio N of the fleet only\n"
+    "  --give-up-after S            a fleet's radio that the PC stopped talking to for\n"
+    "                               S seconds before its end command makes way for the\n"
+    "                               next one (default 10)\n"
     "  --version HHHH               its firmware version bytes (default 0100)\n"
     "  --line-rate                  pace both directions at 38400 bit/s, 11 bits a byte\n"
     "  --adapter-packets US         hand the PC's bytes over in packets, one every US\n"
@@ -144,8 +154,10 @@ void setUnit(SimOptions& o, std::string_view unit, const std::string&) {
         o.unit = Unit::SlaveCpu;
     } else if (unit == "olu6") {
         o.unit = Unit::OptionUnit;
+    } else if (unit == "none") {
+        o.noUnit = true;
     } else {
-        bad("--unit: expected master, slave or olu6");
+        bad("--unit: expected master, slave, olu6 or none");
     }
 }
 
@@ -155,6 +167,20 @@ void setVersion(SimOptions& o, std::string_view text, const std::string& option)
         bad("--version: expected four hexadecimal digits");
     }
     o.config.version = static_cast<std::uint16_t>(version);
+}
+
+void setNoise(SimOptions& o, std::string_view text, const std::string& option) {
+    o.noiseInterval = parseMillis(text, option);
+    if (o.noiseInterval <= Micros{0}) {
+        bad("--noise: expected an interval of at least 1 ms");
+    }
+}
+
+void setRadios(SimOptions& o, std::string_view text, const std::string& option) {
+    o.radios = parseCount(text, option);
+    if (o.radios < 1 || o.radios > 1000) {
+        bad("--radios: expected 1 to 1000");
+    }
 }
 
 // K:CODE[:always|:TIMES], for whichever unit is chosen.
@@ -215,6 +241,14 @@ using Name = const std::string&;
 constexpr SimOption kOptions[] = {
     {"unit", "UNIT", nullptr, setUnit},
     {"version", "HHHH", nullptr, setVersion},
+    {"noise", "MS", nullptr, setNoise},
+    {"radios", "K", nullptr, setRadios},
+    {"faulty-radio", "N", nullptr,
+     [](SimOptions& o, Text v, Name n) { o.faultyRadio = parseCount(v, n); }},
+    {"give-up-after", "S", nullptr,
+     [](SimOptions& o, Text v, Name n) {
+         o.giveUpAfter = Micros{parseNumber(v, 10, n) * 1'000'000};
+     }},
     {"line-rate", nullptr, nullptr, [](SimOptions& o, Text, Name) { o.lineRate = true; }},
     {"adapter-packets", "US", nullptr,
      [](SimOptions& o, Text v, Name n) {
@@ -361,6 +395,12 @@ SimOptions parseSimOptions(int argc, const char* const* argv) {
             option.apply(o, toBytes(value), name);
         }
     }
+    if (o.noiseInterval > Micros{0} && !o.noUnit) {
+        bad("--noise goes with --unit none");
+    }
+    if (o.faultyRadio > o.radios) {
+        bad("--faulty-radio: there are only " + std::to_string(o.radios) + " radios");
+    }
     return o;
 }
 
@@ -384,6 +424,26 @@ std::unique_ptr<RadioModel> makeModel(const SimOptions& options) {
         }
     }
     return nullptr;
+}
+
+std::unique_ptr<RadioModel> makeFleetModel(const SimOptions& options, int index) {
+    SimOptions radio = options;
+    radio.config.version = static_cast<std::uint16_t>(options.config.version + index - 1);
+    if (options.faultyRadio != 0 && options.faultyRadio != index) {
+        radio.common = CommonFaults{};
+        radio.master = MasterFaults{};
+        radio.slave = SlaveFaults{};
+        radio.option = OptionUnitFaults{};
+        radio.option.programmingUnit = options.option.programmingUnit;  // not a fault
+    }
+    return makeModel(radio);
+}
+
+std::string fleetFileName(const std::string& file, const SimOptions& options, int index) {
+    if (file.empty() || options.radios == 1) {
+        return file;
+    }
+    return file + "." + std::to_string(index);
 }
 
 }  // namespace qrb::sim

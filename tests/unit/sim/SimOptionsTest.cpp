@@ -70,7 +70,7 @@ TEST(SimOptions, OptionalValuesMayBeLeftOut) {
 
 TEST(SimOptions, BadUsageIsNamed) {
     EXPECT_EQ(usageError({"--bogus"}), "unknown option --bogus");
-    EXPECT_EQ(usageError({"--unit", "dsp"}), "--unit: expected master, slave or olu6");
+    EXPECT_EQ(usageError({"--unit", "dsp"}), "--unit: expected master, slave, olu6 or none");
     EXPECT_EQ(usageError({"--version", "12"}), "--version: expected four hexadecimal digits");
     // A negative number is the option's value, refused as one.
     EXPECT_EQ(usageError({"--slow", "-5"}), "--slow: not a number: '-5'");

@@ -1,4 +1,4 @@
-#include "app/U_About.h"
+#include "version/U_About.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,8 +5,12 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <thread>
+
 #include "PtyPair.h"
+#include "RecordingHost.h"
 #include "writing/CommXLine.h"
+#include "writing/WriteFramework.h"
 
 namespace qrb {
 namespace {
@@ -85,6 +89,31 @@ TEST_F(CommXLineTest, TheReceiveTimerFiresOncePerArming) {
     line->disableReceiveTimer();
     test::PumpFor(60ms);
     EXPECT_EQ(events.timerFired, 1);
+}
+
+// Sleeps until the steady clock stands at `offset` into its current second.
+void SleepUntilPointOfSecond(std::chrono::milliseconds offset) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const auto intoSecond = now - std::chrono::duration_cast<std::chrono::seconds>(now);
+    std::this_thread::sleep_for((offset - intoSecond + 1s) % 1s);
+}
+
+// How early a coarse timer fires depends on where in the clock's second its
+// interval ends, so the wait is started at two points half a second apart.
+TEST_F(CommXLineTest, AWaitForAnAnswerThatNeverComesLastsItsWholeTimeOut) {
+    line->open();
+    test::RecordingHost host;
+    SharedState state;
+    WriteFramework fw(*line, host, state);
+    for (const auto startPoint : {100ms, 600ms}) {
+        SleepUntilPointOfSecond(startPoint);
+        const auto started = std::chrono::steady_clock::now();
+        fw.ReceivedCount = 0;
+        fw.SendByte(0x4D);  // the radio on the other side stays silent
+        EXPECT_FALSE(fw.WaitForReply(3, 500ms));
+        EXPECT_GE(std::chrono::steady_clock::now() - started, 500ms)
+            << "started " << startPoint.count() << " ms into a second";
+    }
 }
 
 TEST_F(CommXLineTest, SettingsGivenWhileOpenWaitForTheNextOpen) {

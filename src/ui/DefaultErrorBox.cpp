@@ -1,4 +1,4 @@
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 
 #include <QMessageBox>
 
