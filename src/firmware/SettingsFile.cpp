@@ -31,8 +31,9 @@ int DigitValue(char c, int base) {
 
 std::optional<int> ParseSettingsInteger(std::string_view text) {
     std::size_t pos = 0;
-    while (pos < text.size() && text[pos] == ' ')
+    while (pos < text.size() && text[pos] == ' ') {
         ++pos;
+    }
 
     bool negative = false;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
@@ -50,18 +51,21 @@ std::optional<int> ParseSettingsInteger(std::string_view text) {
         pos += 2;
     }
 
-    if (pos == text.size())
+    if (pos == text.size()) {
         return std::nullopt;
+    }
     // The magnitude may reach 2^31 for a negative number.
     const std::int64_t limit = std::int64_t{std::numeric_limits<int>::max()} + (negative ? 1 : 0);
     std::int64_t magnitude = 0;
     for (; pos < text.size(); ++pos) {
         const int digit = DigitValue(text[pos], base);
-        if (digit < 0)
+        if (digit < 0) {
             return std::nullopt;
+        }
         magnitude = magnitude * base + digit;
-        if (magnitude > limit)
+        if (magnitude > limit) {
             return std::nullopt;
+        }
     }
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
@@ -75,18 +79,21 @@ bool ReadSettings(const std::string& path, int& comPortNumber) {
     // Only a regular file is a settings file, and a FIFO or device at the
     // path cannot hold the start-up.
     InputFile file(path, InputFile::Accept::RegularFileOnly);
-    if (!file.isOpen())
+    if (!file.isOpen()) {
         return false;
+    }
 
     std::string firstLine;
     char buffer[512];
     bool lineEnded = false;
     while (!lineEnded && firstLine.size() < kMaxFirstLineBytes) {
         const std::ptrdiff_t count = file.read(buffer, sizeof buffer);
-        if (count < 0)
+        if (count < 0) {
             return false;
-        if (count == 0)
+        }
+        if (count == 0) {
             break;
+        }
         for (std::ptrdiff_t i = 0; i < count; ++i) {
             const char c = buffer[i];
             if (c == '\r' || c == '\n' || c == kEndOfFileByte) {
@@ -104,12 +111,14 @@ bool WriteSettings(const std::string& path, int comPortNumber) {
     // Opening for writing first keeps the rule that a file which cannot be
     // emptied (read-only) is not replaced behind its owner's back.
     OutputFile target(path);
-    if (!target.isOpen())
+    if (!target.isOpen()) {
         return false;
+    }
 
     const std::string content = std::to_string(comPortNumber);
-    if (target.replaceContent(content))
+    if (target.replaceContent(content)) {
         return true;
+    }
 
     // The folder does not let us create a file beside it: rewrite in place.
     return target.rewrite(content);

@@ -23,23 +23,26 @@ std::vector<std::string> SplitPath(const std::string& path) {
     std::string part;
     for (char c : path) {
         if (c == '\\') {
-            if (!part.empty())
+            if (!part.empty()) {
                 parts.push_back(part);
+            }
             part.clear();
         } else {
             part += c;
         }
     }
-    if (!part.empty())
+    if (!part.empty()) {
         parts.push_back(part);
+    }
     return parts;
 }
 
 std::string JoinUpper(const std::vector<std::string>& parts, std::size_t count) {
     std::string joined;
     for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0)
+        if (i > 0) {
             joined += '\\';
+        }
         joined += UpperAscii(parts[i]);
     }
     return joined;
@@ -61,8 +64,9 @@ struct InMemoryRegistry::Key {
     Value* Find(const std::string& name) {
         const std::string wanted = UpperAscii(name);
         for (Value& value : values) {
-            if (UpperAscii(value.name) == wanted)
+            if (UpperAscii(value.name) == wanted) {
                 return &value;
+            }
         }
         return nullptr;
     }
@@ -77,8 +81,9 @@ struct InMemoryRegistry::Store {
         for (std::size_t depth = 1; depth <= parts.size(); ++depth) {
             const std::string full = JoinUpper(parts, depth);
             auto [it, inserted] = keys.try_emplace(full);
-            if (inserted)
+            if (inserted) {
                 parent->subkeys.push_back(parts[depth - 1]);
+            }
             parent = &it->second;
         }
         return *parent;
@@ -107,10 +112,12 @@ InMemoryRegistry InMemoryRegistry::FromText(std::string_view description) {
         description =
             end == std::string_view::npos ? std::string_view{} : description.substr(end + 1);
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r')
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
-        if (line.empty() || line.front() == ';')
+        }
+        if (line.empty() || line.front() == ';') {
             continue;
+        }
 
         if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
             currentPath = line.substr(1, line.size() - 2);
@@ -186,10 +193,12 @@ bool InMemoryRegistry::OpenKeyReadOnly(const std::string& path) {
     const std::vector<std::string> parts = SplitPath(path);
     const std::string normalised = JoinUpper(parts, parts.size());
     Key* key = store_->Find(normalised);
-    if (key == nullptr)
+    if (key == nullptr) {
         return false;
-    if (key->openFails)
+    }
+    if (key->openFails) {
         throw RegistryError("access denied opening key " + path);
+    }
     currentKey_ = normalised;
     isOpen_ = true;
     return true;
@@ -207,21 +216,26 @@ InMemoryRegistry::Key* InMemoryRegistry::CurrentKey() {
 std::vector<std::string> InMemoryRegistry::GetValueNames() {
     std::vector<std::string> names;
     Key* key = CurrentKey();
-    if (key == nullptr)
+    if (key == nullptr) {
         return names;
-    if (key->listFails)
+    }
+    if (key->listFails) {
         throw RegistryError("cannot list the values of " + currentKey_);
-    for (const Key::Value& value : key->values)
+    }
+    for (const Key::Value& value : key->values) {
         names.push_back(value.name);
+    }
     return names;
 }
 
 std::vector<std::string> InMemoryRegistry::GetKeyNames() {
     Key* key = CurrentKey();
-    if (key == nullptr)
+    if (key == nullptr) {
         return {};
-    if (key->listFails)
+    }
+    if (key->listFails) {
         throw RegistryError("cannot list the subkeys of " + currentKey_);
+    }
     return key->subkeys;
 }
 
@@ -232,11 +246,13 @@ bool InMemoryRegistry::ValueExists(const std::string& name) {
 
 std::string InMemoryRegistry::ReadString(const std::string& name) {
     Key* key = CurrentKey();
-    if (key == nullptr)
+    if (key == nullptr) {
         throw RegistryError("no key open to read " + name);
+    }
     const Key::Value* value = key->Find(name);
-    if (value == nullptr)
+    if (value == nullptr) {
         throw RegistryError("value " + name + " does not exist");
+    }
     switch (value->kind) {
         case kString:
             return value->text;

@@ -47,15 +47,17 @@ std::optional<TtyDevice> ParseTtyName(const std::string& name) {
                                        {"ttyS", TtyFamily::kOnBoardUart}};
     for (const Prefix& prefix : kPrefixes) {
         if (name.size() <= prefix.text.size() ||
-            name.compare(0, prefix.text.size(), prefix.text) != 0)
+            name.compare(0, prefix.text.size(), prefix.text) != 0) {
             continue;
+        }
         const char* first = name.data() + prefix.text.size();
         const char* last = name.data() + name.size();
         int index = 0;
         const auto [end, error] = std::from_chars(first, last, index);
         if (error != std::errc() || end != last ||
-            !std::isdigit(static_cast<unsigned char>(*first)))
+            !std::isdigit(static_cast<unsigned char>(*first))) {
             return std::nullopt;
+        }
         return TtyDevice{name, prefix.family, index};
     }
     return std::nullopt;
@@ -64,18 +66,21 @@ std::optional<TtyDevice> ParseTtyName(const std::string& name) {
 std::optional<std::string> ReadFirstLine(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
-    if (!in || !std::getline(in, line))
+    if (!in || !std::getline(in, line)) {
         return std::nullopt;
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+    }
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
         line.pop_back();
+    }
     return line;
 }
 
 // A UART answered the kernel's probe: "type" holds a non-zero port type.
 bool HasUart(const fs::path& ttyClassDir) {
     const std::optional<std::string> type = ReadFirstLine(ttyClassDir / "type");
-    if (!type)
+    if (!type) {
         return false;
+    }
     int value = 0;
     const auto [end, error] = std::from_chars(type->data(), type->data() + type->size(), value);
     return error == std::errc() && end == type->data() + type->size() && value != 0;
@@ -88,22 +93,26 @@ std::string HardwareDriver(const fs::path& device, const fs::path& devicesRoot) 
     for (fs::path dir = device; !dir.empty() && dir != devicesRoot && dir != dir.root_path();
          dir = dir.parent_path()) {
         const fs::path link = dir / "driver";
-        if (!fs::is_symlink(link, error))
+        if (!fs::is_symlink(link, error)) {
             continue;
+        }
         const std::string driver = fs::read_symlink(link, error).filename().string();
-        if (!error && !driver.empty() && !kSerialCoreDrivers.contains(driver))
+        if (!error && !driver.empty() && !kSerialCoreDrivers.contains(driver)) {
             return driver;
+        }
     }
     return {};
 }
 
 bool IsPciSlotName(std::string_view name) {
     // dddd:bb:dd.f in hexadecimal, e.g. 0000:03:00.0
-    if (name.size() != 12 || name[4] != ':' || name[7] != ':' || name[10] != '.')
+    if (name.size() != 12 || name[4] != ':' || name[7] != ':' || name[10] != '.') {
         return false;
+    }
     for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11}) {
-        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) {
             return false;
+        }
     }
     return true;
 }
@@ -115,16 +124,18 @@ fs::path PciFunctionOf(const fs::path& device) {
     fs::path walked;
     for (const fs::path& part : device) {
         walked /= part;
-        if (IsPciSlotName(part.string()))
+        if (IsPciSlotName(part.string())) {
             function = walked;
+        }
     }
     return function;
 }
 
 std::string HexIdOf(const fs::path& file) {
     std::string id = ReadFirstLine(file).value_or("");
-    if (id.rfind("0x", 0) == 0)
+    if (id.rfind("0x", 0) == 0) {
         id.erase(0, 2);
+    }
     std::transform(id.begin(), id.end(), id.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return id;
@@ -142,8 +153,9 @@ std::string DeviceMapValueName(const TtyDevice& tty, const std::string& driver) 
         case TtyFamily::kUsbSerial:
             break;
     }
-    if (driver == "ftdi_sio")
+    if (driver == "ftdi_sio") {
         return "\\Device\\VCP" + std::to_string(tty.index);
+    }
     return "\\Device\\" + (driver.empty() ? std::string("usbserial") : driver) +
            std::to_string(tty.index);
 }
@@ -156,8 +168,9 @@ class Synthesiser {
     }
 
     InMemoryRegistry Run() {
-        for (const TtyDevice& tty : TtysInOrder())
+        for (const TtyDevice& tty : TtysInOrder()) {
             AddTty(tty);
+        }
         AddOverrides();
         return registry_;
     }
@@ -183,12 +196,14 @@ class Synthesiser {
     std::optional<int> PortNumberOf(const TtyDevice& tty) const {
         const std::string devicePath = "/dev/" + tty.name;
         for (const auto& [number, path] : overrides_) {
-            if (path == devicePath)
+            if (path == devicePath) {
                 return number;
+            }
         }
         const std::optional<int> number = ComPortNumberForDevice(tty.name);
-        if (!number || overrides_.contains(*number))
+        if (!number || overrides_.contains(*number)) {
             return std::nullopt;
+        }
         return number;
     }
 
@@ -196,13 +211,16 @@ class Synthesiser {
         const fs::path classDir = sysfsRoot_ / "class" / "tty" / tty.name;
         std::error_code error;
         const fs::path device = fs::canonical(classDir / "device", error);
-        if (error)
+        if (error) {
             return;  // virtual terminals and vanished devices
-        if (tty.family == TtyFamily::kOnBoardUart && !HasUart(classDir))
+        }
+        if (tty.family == TtyFamily::kOnBoardUart && !HasUart(classDir)) {
             return;
+        }
         const std::optional<int> number = PortNumberOf(tty);
-        if (!number)
+        if (!number) {
             return;
+        }
 
         const fs::path devicesRoot = fs::weakly_canonical(sysfsRoot_ / "devices", error);
         const std::string driver = HardwareDriver(device, devicesRoot);
@@ -232,11 +250,13 @@ class Synthesiser {
         int index = 0;
         for (const auto& [number, path] : overrides_) {
             const int overrideIndex = index++;
-            if (coveredPaths_.contains(path))
+            if (coveredPaths_.contains(path)) {
                 continue;
+            }
             struct stat info {};
-            if (::stat(path.c_str(), &info) != 0)
+            if (::stat(path.c_str(), &info) != 0) {
                 continue;
+            }
             registry_.SetString(kDeviceMapKey, "\\Device\\Override" + std::to_string(overrideIndex),
                                 "COM" + std::to_string(number));
         }

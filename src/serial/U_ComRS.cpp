@@ -52,8 +52,9 @@ std::string UpperAscii(std::string text) {
 // case). A longer key is a larger number, so ports above 999 follow the
 // three-digit ones instead of landing among them.
 bool KeyedEntryLess(const KeyedEntry& a, const KeyedEntry& b) {
-    if (a.keyLength != b.keyLength)
+    if (a.keyLength != b.keyLength) {
         return a.keyLength < b.keyLength;
+    }
     return std::lexicographical_compare(a.text.begin(), a.text.end(), b.text.begin(), b.text.end(),
                                         [](char x, char y) {
                                             return std::tolower(static_cast<unsigned char>(x)) <
@@ -93,21 +94,25 @@ std::string FindInstanceValue(RegistryReader& accessor, const std::string& baseK
                               const std::string& valueName,
                               const std::function<bool(const std::string&)>& matches) {
     accessor.CloseKey();
-    if (!accessor.OpenKeyReadOnly(baseKey))
+    if (!accessor.OpenKeyReadOnly(baseKey)) {
         return {};
+    }
     const std::vector<std::string> devices = accessor.GetKeyNames();
     for (const std::string& device : devices) {
         const std::string deviceKey = baseKey + "\\" + device;
         accessor.CloseKey();
-        if (!accessor.OpenKeyReadOnly(deviceKey))
+        if (!accessor.OpenKeyReadOnly(deviceKey)) {
             continue;
+        }
         const std::vector<std::string> instances = accessor.GetKeyNames();
         for (const std::string& instance : instances) {
             accessor.CloseKey();
-            if (!accessor.OpenKeyReadOnly(deviceKey + "\\" + instance))
+            if (!accessor.OpenKeyReadOnly(deviceKey + "\\" + instance)) {
                 continue;
-            if (!accessor.ValueExists(valueName))
+            }
+            if (!accessor.ValueExists(valueName)) {
                 continue;
+            }
             std::string text = accessor.ReadString(valueName);
             if (matches(text)) {
                 accessor.CloseKey();
@@ -123,16 +128,20 @@ std::string FindInstanceValue(RegistryReader& accessor, const std::string& baseK
 std::optional<KeyedEntry> DeviceMapEntry(RegistryReader& deviceMap, RegistryReader& searches,
                                          const std::string& valueName) {
     const std::string portName = deviceMap.ReadString(valueName);
-    if (portName.empty())
+    if (portName.empty()) {
         return std::nullopt;
-    if (portName.compare(0, 3, "COM") != 0)
+    }
+    if (portName.compare(0, 3, "COM") != 0) {
         return std::nullopt;
+    }
     const int owner = PortOwnerKind(searches, portName);
-    if (owner == kPortOwnedByPci || owner == kPortOwnedByModem)
+    if (owner == kPortOwnedByPci || owner == kPortOwnedByModem) {
         return std::nullopt;
+    }
     const std::optional<int> number = PortNumberOf(portName);
-    if (!number)
+    if (!number) {
         return std::nullopt;
+    }
 
     KeyedEntry entry = SortKeyedEntry(*number, portName);
     for (const InterfaceLabel& label : kInterfaceLabels) {
@@ -147,8 +156,9 @@ std::optional<KeyedEntry> DeviceMapEntry(RegistryReader& deviceMap, RegistryRead
 }  // namespace
 
 bool IsPortValueName(const std::string& name) {
-    if (UpperAscii(name).find("MODEM") != std::string::npos)
+    if (UpperAscii(name).find("MODEM") != std::string::npos) {
         return false;
+    }
     for (std::string_view beginning : kPortValueNameBeginnings) {
         if (name.size() > beginning.size() && name.compare(0, beginning.size(), beginning) == 0) {
             return true;
@@ -173,10 +183,12 @@ std::string FindModemPort(RegistryReader& accessor, const std::string& baseKey,
 
 int PortOwnerKind(RegistryReader& accessor, const std::string& port) {
     int kind = kPortOwnedByNone;
-    if (!FindFriendlyName(accessor, kPciEnumKey, port).empty())
+    if (!FindFriendlyName(accessor, kPciEnumKey, port).empty()) {
         kind = kPortOwnedByPci;
-    if (!FindModemPort(accessor, kModemEnumKey, port).empty())
+    }
+    if (!FindModemPort(accessor, kModemEnumKey, port).empty()) {
         kind = kPortOwnedByModem;
+    }
     return kind;
 }
 
@@ -192,8 +204,9 @@ void ListComPorts(RegistryReader& registry, std::vector<std::string>& list) {
         if (registry.OpenKeyReadOnly(kDeviceMapKey)) {
             const std::vector<std::string> valueNames = registry.GetValueNames();
             for (const std::string& valueName : valueNames) {
-                if (!IsPortValueName(valueName))
+                if (!IsPortValueName(valueName)) {
                     continue;
+                }
                 try {
                     if (std::optional<KeyedEntry> entry =
                             DeviceMapEntry(registry, *searches, valueName)) {
@@ -213,11 +226,13 @@ void ListComPorts(RegistryReader& registry, std::vector<std::string>& list) {
 
     std::stable_sort(keyedEntries.begin(), keyedEntries.end(), KeyedEntryLess);
     list.reserve(keyedEntries.size());
-    for (const KeyedEntry& entry : keyedEntries)
+    for (const KeyedEntry& entry : keyedEntries) {
         list.push_back(entry.text.substr(entry.keyLength));
+    }
 
-    if (outerError)
+    if (outerError) {
         std::rethrow_exception(outerError);
+    }
 }
 
 }  // namespace qrb

@@ -169,8 +169,9 @@ void TfrmConfig::SetTabOrder() {
 void TfrmConfig::SeeKeysFirst() {
     installEventFilter(this);
     const QList<QWidget*> children = findChildren<QWidget*>();
-    for (QWidget* child : children)
+    for (QWidget* child : children) {
         child->installEventFilter(this);
+    }
 }
 
 void TfrmConfig::FormCreate(RegistryReader& registry) {
@@ -179,21 +180,25 @@ void TfrmConfig::FormCreate(RegistryReader& registry) {
     try {
         ListComPorts(registry, ports);
     } catch (...) {
-        for (const std::string& port : ports)
+        for (const std::string& port : ports) {
             cmbCom->addItem(QString::fromStdString(port));
+        }
         throw;
     }
-    for (const std::string& port : ports)
+    for (const std::string& port : ports) {
         cmbCom->addItem(QString::fromStdString(port));
+    }
 
     const QString current = QStringLiteral("COM") + QString::number(state_.ComPortNumber);
     int selected = -1;
     for (int i = 0; i < cmbCom->count() && selected < 0; ++i) {
-        if (cmbCom->itemText(i).contains(current))
+        if (cmbCom->itemText(i).contains(current)) {
             selected = i;
+        }
     }
-    if (selected < 0 && cmbCom->count() > 0)
+    if (selected < 0 && cmbCom->count() > 0) {
         selected = 0;
+    }
     cmbCom->setCurrentIndex(selected);
 
     rbtn04800bps->setEnabled(false);
@@ -242,8 +247,9 @@ bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
     // An open drop-down list keeps its own keys (Escape closes the list).
     if (event->type() == QEvent::KeyPress && QApplication::activePopupWidget() == nullptr) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (FormKeyDown(key->key(), key->modifiers()))
+        if (FormKeyDown(key->key(), key->modifiers())) {
             return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -87,8 +87,9 @@ BlockResult SendBlock(WriteFramework& fw, const Frame& frame, int block) {
         fw.SendBytes(frame.data(), kFrameSize);
         // Cancel may have been pressed while a full transmit queue let events
         // through. Block 0, the last frame, is always seen through to its answer.
-        if (block != 0 && state.StopRequested)
+        if (block != 0 && state.StopRequested) {
             return {BlockOutcome::Stop, StepResult::Failed};
+        }
 
         fw.Sleep(kPauseAfterFrame);
         if (!fw.WaitForReply(kAnswerPosition + 1, kFirstAnswerTimeout)) {
@@ -100,8 +101,9 @@ BlockResult SendBlock(WriteFramework& fw, const Frame& frame, int block) {
             return {trailer ? BlockOutcome::Accepted : BlockOutcome::TrailerMissing,
                     StepResult::Ok};
         }
-        if (answer != NAK)
+        if (answer != NAK) {
             return {BlockOutcome::Stop, StepResult::Failed};
+        }
 
         // Without its four bytes the refusal has no code; the byte at the
         // code's place would be left from an earlier reply.
@@ -138,8 +140,9 @@ StepResult TransferMasterImage(WriteFramework& fw) {
         for (int block = phase.firstBlock; block <= phase.lastBlock; ++block) {
             BuildFrame(frame, image, block);
             const BlockResult sent = SendBlock(fw, frame, block);
-            if (sent.outcome == BlockOutcome::Stop)
+            if (sent.outcome == BlockOutcome::Stop) {
                 return sent.stopResult;
+            }
             ++framesDone;
             if (sent.outcome == BlockOutcome::Accepted) {
                 host.workProgressed(
@@ -148,8 +151,9 @@ StepResult TransferMasterImage(WriteFramework& fw) {
                 result = StepResult::Failed;  // the remaining blocks are still sent
             }
             fw.ProcessMessages();
-            if (state.StopRequested)
+            if (state.StopRequested) {
                 return StepResult::Failed;
+            }
         }
     }
     return result;

@@ -65,8 +65,9 @@ bool SendBlock(WriteFramework& fw, const std::array<std::uint8_t, kFrameSize>& f
     fw.ReceivedCount = 0;
     SendPaced(fw, frame.data(), kFrameBodySize);
     fw.Sleep(kBeforeEchoWait);
-    if (!fw.WaitForReply(kFrameBodySize, kFrameEchoTimeout))
+    if (!fw.WaitForReply(kFrameBodySize, kFrameEchoTimeout)) {
         return false;
+    }
     fw.SendByte(frame[kFrameSize - 1]);
     return fw.WaitForReply(kFrameSize + 1, kBlockAnswerTimeout) &&
            fw.ReceiveBuffer[kFrameSize] == ACK;
@@ -82,8 +83,9 @@ StepResult TransferOptionImage(WriteFramework& fw) {
 }
 
 StepResult TransferOptionImage(WriteFramework& fw, const FirmwareImage& image) {
-    if (image.bytes.size() != kOptionImageSize)
+    if (image.bytes.size() != kOptionImageSize) {
         return StepResult::Failed;  // never read or send beyond the image
+    }
     WriteHost& host = fw.host();
     const bool allAreas = fw.state().WriteAllAreas;
     const int total = BlocksSent(allAreas);
@@ -100,12 +102,14 @@ StepResult TransferOptionImage(WriteFramework& fw, const FirmwareImage& image) {
             continue;
         }
         BuildBlockFrame(frame, image, block);
-        if (!SendBlock(fw, frame))
+        if (!SendBlock(fw, frame)) {
             return StepResult::Failed;
+        }
         host.workProgressed({WorkPhase::OptionBlocks, ++sent, total, block});
         fw.ProcessMessages();
-        if (fw.state().StopRequested)
+        if (fw.state().StopRequested) {
             return StepResult::Failed;
+        }
     }
 
     fw.ReceivedCount = 0;

@@ -90,13 +90,16 @@ void SendEraseCommand(WriteFramework& fw, std::uint8_t block) {
 }
 
 StepResult EraseAnswer(WriteFramework& fw) {
-    if (!fw.WaitForReply(kEraseAnswerPosition + 1, kEraseAnswerTimeout))
+    if (!fw.WaitForReply(kEraseAnswerPosition + 1, kEraseAnswerTimeout)) {
         return StepResult::Failed;
-    if (ReplyByte(fw, kEraseAnswerPosition) == ACK)
+    }
+    if (ReplyByte(fw, kEraseAnswerPosition) == ACK) {
         return StepResult::Ok;
+    }
     if (!fw.WaitForReply(kEraseAnswerPosition + 2, kErrorCodeTimeout) ||
-        ReplyByte(fw, kEraseAnswerPosition) != kEraseError)
+        ReplyByte(fw, kEraseAnswerPosition) != kEraseError) {
         return StepResult::Failed;
+    }
     switch (ReplyByte(fw, kEraseAnswerPosition + 1)) {
         case kEraseErrorCode51:
             return StepResult::EraseRefused51;
@@ -109,8 +112,9 @@ StepResult EraseAnswer(WriteFramework& fw) {
 
 StepResult LoadBaseRoutine(WriteFramework& fw) {
     const StepResult result = SendRoutine(fw, BaseRoutine());
-    if (IsOk(result))
+    if (IsOk(result)) {
         fw.Sleep(kAfterBaseRoutine);
+    }
     return result;
 }
 StepResult LoadEraseRoutine(WriteFramework& fw) {
@@ -124,8 +128,9 @@ StepResult LoadProgramRoutine(WriteFramework& fw) {
 // the erase routine loaded and its blocks erased.
 StepResult CheckBlankOrErase(WriteFramework& fw) {
     const StepResult blank = CheckBlank(fw);
-    if (blank != StepResult::NotBlank)
+    if (blank != StepResult::NotBlank) {
         return blank;
+    }
     return FirstFailure(fw, QueryBootStatus, SelectErase, LoadEraseRoutine, EraseBlocks);
 }
 
@@ -156,10 +161,12 @@ void SendCommandStep(WriteFramework& fw, const CommandStep& step) {
     fw.Sleep(step.pauseBefore);
     fw.SendBytes(step.command.data(), static_cast<int>(step.command.size()));
     fw.Sleep(kAfterCommand);
-    if (step.stop == StopRule::ClearedBeforeWait)
+    if (step.stop == StopRule::ClearedBeforeWait) {
         fw.state().StopRequested = false;
-    if (step.clearCountBeforeWait)
+    }
+    if (step.clearCountBeforeWait) {
         fw.ReceivedCount = 0;
+    }
 }
 
 StepResult RunAckCommand(WriteFramework& fw, const CommandStep& step) {
@@ -167,13 +174,16 @@ StepResult RunAckCommand(WriteFramework& fw, const CommandStep& step) {
         SendCommandStep(fw, step);
         const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeout);
         if (fw.state().StopRequested) {
-            if (step.stop == StopRule::EndsStep)
+            if (step.stop == StopRule::EndsStep) {
                 return StepResult::Failed;
-            if (step.stop == StopRule::PassesOn)
+            }
+            if (step.stop == StopRule::PassesOn) {
                 return StepResult::Ok;
+            }
         }
-        if (answered && ReplyByte(fw, step.awaitedCount - 1) == ACK)
+        if (answered && ReplyByte(fw, step.awaitedCount - 1) == ACK) {
             return StepResult::Ok;
+        }
         return std::nullopt;
     });
 }
@@ -189,20 +199,24 @@ StepResult QueryProgrammingUnit(WriteFramework& fw) {
     for (;;) {
         SendCommandStep(fw, step);
         const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeout);
-        if (fw.state().StopRequested)
+        if (fw.state().StopRequested) {
             return wrongSumSeen ? afterWrongSum : StepResult::Failed;
+        }
         if (answered) {
             if (WriteFramework::ByteSum(&fw.ReceiveBuffer[1], 5) != 0) {
                 wrongSumSeen = true;
                 fw.ReplyTimedOut = false;
                 continue;
             }
-            if (ReplyByte(fw, 3) == kProgrammingUnitHigh && ReplyByte(fw, 4) == kProgrammingUnitLow)
+            if (ReplyByte(fw, 3) == kProgrammingUnitHigh &&
+                ReplyByte(fw, 4) == kProgrammingUnitLow) {
                 return StepResult::Ok;
+            }
             return wrongSumSeen ? afterWrongSum : StepResult::Failed;
         }
-        if (++missing >= step.maxSends)
+        if (++missing >= step.maxSends) {
             return StepResult::Failed;
+        }
         fw.ReplyTimedOut = false;
     }
 }
@@ -227,19 +241,22 @@ StepResult EnterProgrammingState(WriteFramework& fw) {
     const CommandStep& step = kEnterProgrammingState;
     fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout) || fw.state().StopRequested)
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout) || fw.state().StopRequested) {
         return StepResult::Failed;
+    }
     // The unit answers when it is ready, possibly seconds later. Whatever came
     // with the echo is dropped by the first poll's clearing.
     for (int poll = 0; poll < kEnterPolls; ++poll) {
         fw.ReceivedCount = 0;
         fw.Sleep(kEnterPollSleep);
-        if (!fw.WaitForReply(1, step.firstByteTimeout))
+        if (!fw.WaitForReply(1, step.firstByteTimeout)) {
             continue;
+        }
         const std::uint8_t first = ReplyByte(fw, 0);
         fw.ReceivedCount = 0;
-        if (first == ACK)
+        if (first == ACK) {
             return StepResult::Ok;
+        }
         // Not ready: the unit's error code follows; without it the byte itself.
         fw.WaitForReply(1, kErrorCodeTimeout);
         return RefusalCode(ReplyByte(fw, 0));
@@ -260,15 +277,17 @@ StepResult SendRoutine(WriteFramework& fw, const StoredRoutine& routine) {
         // The echo is counted in these passes; the count runs on over the
         // whole routine so the unit's answer lands at index size.
         fw.ProcessMessages();
-        if (fw.state().StopRequested)
+        if (fw.state().StopRequested) {
             return StepResult::Failed;
+        }
         fw.SendByte(byte);
         fw.Sleep(kRoutineByteGap);
         ++sent;
         host.workProgressed({WorkPhase::OptionRoutine, sent, size, sent});
     }
-    if (!fw.WaitForReply(size + 1, kRoutineAnswerTimeout))
+    if (!fw.WaitForReply(size + 1, kRoutineAnswerTimeout)) {
         return StepResult::Failed;
+    }
     return ReplyByte(fw, size) == ACK ? StepResult::Ok : StepResult::Failed;
 }
 
@@ -276,8 +295,9 @@ StepResult QueryBootStatus(WriteFramework& fw) {
     const CommandStep& step = kQueryBootStatus;
     fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout))
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout)) {
         return StepResult::Failed;
+    }
     return UnitCode(ReplyByte(fw, 4));  // the unit's error code, 0 = no error
 }
 
@@ -292,8 +312,9 @@ StepResult CheckBlank(WriteFramework& fw) {
         const bool ackAlone = fw.ReceivedCount == kBlankAnswerCount && ReplyByte(fw, 1) == ACK;
         return ackAlone ? StepResult::Ok : StepResult::Failed;
     }
-    if (ReplyByte(fw, 1) != kCheckBlankError)
+    if (ReplyByte(fw, 1) != kCheckBlankError) {
         return StepResult::Failed;
+    }
     return RefusalCode(ReplyByte(fw, 2));
 }
 
@@ -308,15 +329,17 @@ StepResult EraseBlocks(WriteFramework& fw) {
         // No event pass since the send: the echo is still to be counted.
         fw.state().StopRequested = false;
         fw.ReceivedCount = 0;
-        if (const StepResult r = EraseAnswer(fw); !IsOk(r))
+        if (const StepResult r = EraseAnswer(fw); !IsOk(r)) {
             return r;
+        }
     }
     SendEraseCommand(fw, kEraseEndBlock);
     fw.state().StopRequested = false;
     fw.ReceivedCount = 0;
     if (!fw.WaitForReply(kEraseAnswerPosition + 1, kEraseEndAnswerTimeout) ||
-        ReplyByte(fw, kEraseAnswerPosition) != ACK)
+        ReplyByte(fw, kEraseAnswerPosition) != ACK) {
         return StepResult::Failed;
+    }
     fw.Sleep(kAfterErase);
     return StepResult::Ok;
 }
@@ -332,11 +355,13 @@ StepResult ReadUnitChecksum(WriteFramework& fw) {
     const CommandStep& step = kReadUnitChecksum;
     fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout))
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout)) {
         return StepResult::Failed;
+    }
     // Answer after the echo: two bytes, the 4-byte sum, check byte.
-    if (WriteFramework::ByteSum(&fw.ReceiveBuffer[1], 7) != 0)
+    if (WriteFramework::ByteSum(&fw.ReceiveBuffer[1], 7) != 0) {
         return StepResult::BadChecksum;
+    }
     fw.CpuChecksumText =
         FormatCpuChecksumText(std::span<const std::uint8_t, 4>(&fw.ReceiveBuffer[3], 4));
     return StepResult::Ok;
@@ -357,8 +382,9 @@ StepResult WriteOptionUnit(WriteFramework& fw) {
         fw, QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate, ConfirmBitRate,
         EnterProgrammingState, LoadBaseRoutine, QueryBootStatus, CheckBlankOrErase, QueryBootStatus,
         SelectProgramming, LoadProgramRoutine, transferImage, QueryBootStatus, ReadUnitChecksum);
-    if (!IsOk(result))
+    if (!IsOk(result)) {
         return result;
+    }
 
     fw.FinishSuccessfulWrite(fw.ChecksumText + fw.CpuChecksumText);
     return StepResult::Ok;

@@ -66,10 +66,12 @@ bool IsKnownTarget(WriteTarget target) {
 // After one send of a command and its wait: a stop or an answer ends the
 // sending, silence asks for another send.
 std::optional<StepResult> AfterCommandWait(const SharedState& state, bool answered) {
-    if (state.StopRequested)
+    if (state.StopRequested) {
         return StepResult::Failed;
-    if (answered)
+    }
+    if (answered) {
         return StepResult::Ok;
+    }
     return std::nullopt;
 }
 
@@ -180,11 +182,13 @@ StepResult WriteRun::RunTargetProcedure() {
 
 StepResult WriteRun::Handshake() {
     StepResult result = ConnectRadio();
-    if (!IsOk(result))
+    if (!IsOk(result)) {
         return result;
+    }
     result = IdentifyUnit();
-    if (!IsOk(result))
+    if (!IsOk(result)) {
         return result;
+    }
     return fw_.state().SelectedTarget == kMasterCpu ? ReadMasterVersion() : ReadUnitVersion();
 }
 
@@ -241,8 +245,9 @@ StepResult WriteRun::ConnectRadio() {
 
 StepResult WriteRun::IdentifyUnit() {
     const SharedState& state = fw_.state();
-    if (!IsKnownTarget(state.SelectedTarget))
+    if (!IsKnownTarget(state.SelectedTarget)) {
         return StepResult::Failed;
+    }
     const UnitIdentity& unit = kUnits[static_cast<std::size_t>(state.SelectedTarget)];
 
     const StepResult sent = fw_.SendUpTo(kMaxCommandSends, [&] {
@@ -250,12 +255,14 @@ StepResult WriteRun::IdentifyUnit() {
         fw_.SendBytes(unit.command.data(), static_cast<int>(unit.command.size()));
         return AfterCommandWait(state, fw_.WaitForReply(kIdentityReplyCount, kReplyTimeout));
     });
-    if (!IsOk(sent))
+    if (!IsOk(sent)) {
         return sent;
+    }
 
     const std::uint8_t* answer = &fw_.ReceiveBuffer[unit.command.size()];
-    if (WriteFramework::ByteSum(answer, 8) != 0)
+    if (WriteFramework::ByteSum(answer, 8) != 0) {
         return StepResult::BadChecksum;
+    }
     const bool sameName =
         std::equal(unit.name.begin(), unit.name.end(), answer + kIdentityNameOffset);
     return sameName ? StepResult::Ok : StepResult::Failed;
@@ -265,17 +272,20 @@ StepResult WriteRun::ReadMasterVersion() {
     fw_.StartStep();
     fw_.ReceivedCount = 0;
     fw_.SendBytes(kMasterVersionCommand, static_cast<int>(std::size(kMasterVersionCommand)));
-    if (!fw_.WaitForReply(kMasterVersionFirstByte + 1, kReplyTimeout))
+    if (!fw_.WaitForReply(kMasterVersionFirstByte + 1, kReplyTimeout)) {
         return StepResult::Failed;
+    }
 
     const std::uint8_t first = fw_.ReceiveBuffer[kMasterVersionFirstByte];
     if (first == ACK) {
-        if (!fw_.WaitForReply(kMasterVersionReplyCount, kReplyTimeout))
+        if (!fw_.WaitForReply(kMasterVersionReplyCount, kReplyTimeout)) {
             return StepResult::Failed;
+        }
         // ACK, 8 bytes, two version bytes, then the sum of those 11 bytes.
         const std::uint8_t* v = &fw_.ReceiveBuffer[kMasterVersionFirstByte];
-        if (WriteFramework::ByteSum(v, 11) != v[11])
+        if (WriteFramework::ByteSum(v, 11) != v[11]) {
             return StepResult::BadChecksum;
+        }
         fw_.host().setVersionLabel(kMasterCpu, VersionText(v[9], v[10]));
         return StepResult::Ok;
     }
@@ -290,14 +300,16 @@ StepResult WriteRun::ReadUnitVersion() {
     const StepResult sent = fw_.SendUpTo(kMaxCommandSends, [&]() -> std::optional<StepResult> {
         fw_.ReceivedCount = 0;
         fw_.SendByte(kUnitVersionCommand);
-        if (!fw_.WaitForReply(1, kIdleTimeout))
+        if (!fw_.WaitForReply(1, kIdleTimeout)) {
             return StepResult::Failed;
+        }
         // The echo goes; an answer that came with it in one arrival goes too.
         fw_.ReceivedCount = 0;
         return AfterCommandWait(state, fw_.WaitForReply(kUnitVersionReplyCount, kReplyTimeout));
     });
-    if (!IsOk(sent))
+    if (!IsOk(sent)) {
         return sent;
+    }
 
     // Copied: the echo of our ACK below lands in ReceiveBuffer[0].
     std::array<std::uint8_t, kUnitVersionReplyCount> v{};
@@ -305,14 +317,16 @@ StepResult WriteRun::ReadUnitVersion() {
     if (WriteFramework::ByteSum(v.data(), static_cast<int>(v.size())) != 0) {
         return StepResult::BadChecksum;
     }
-    if (v[0] != kUnitVersionTag[0] || v[1] != kUnitVersionTag[1])
+    if (v[0] != kUnitVersionTag[0] || v[1] != kUnitVersionTag[1]) {
         return StepResult::Failed;
+    }
 
     fw_.ReceivedCount = 0;
     fw_.SendByte(ACK);
     fw_.Sleep(kAckEchoPause);
-    if (!fw_.WaitForReply(1, kReplyTimeout))
+    if (!fw_.WaitForReply(1, kReplyTimeout)) {
         return StepResult::Failed;
+    }
     fw_.host().setVersionLabel(state.SelectedTarget, VersionText(v[2], v[3]));
     return StepResult::Ok;
 }

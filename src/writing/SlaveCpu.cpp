@@ -55,25 +55,31 @@ StepResult TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>
         fw.SendBytes(frame.data(), frameSize);
         // A Cancel seen during the previous line's wait ends the transfer
         // here, with this frame sent but its reply not awaited.
-        if (state.StopRequested)
+        if (state.StopRequested) {
             break;
-        if (!fw.WaitForReply(frameSize + 1, kLineAnswerTimeout))
+        }
+        if (!fw.WaitForReply(frameSize + 1, kLineAnswerTimeout)) {
             return StepResult::NoReply;
-        if (fw.ReceiveBuffer[frameSize] != ACK)
+        }
+        if (fw.ReceiveBuffer[frameSize] != ACK) {
             return StepResult::Failed;
+        }
         host.workProgressed({WorkPhase::SlaveLines, count + 1, total, count});
         ++count;
     }
 
     fw.ProcessMessages();
-    if (state.StopRequested)
+    if (state.StopRequested) {
         return StepResult::Failed;
+    }
 
     fw.ReceivedCount = 0;
     fw.SendBytes(EndFrame.data(), static_cast<int>(EndFrame.size()));
     const int endReply = static_cast<int>(EndFrame.size());
-    if (fw.WaitForReply(endReply + 1, kEndFrameAnswerTimeout) && fw.ReceiveBuffer[endReply] == ACK)
+    if (fw.WaitForReply(endReply + 1, kEndFrameAnswerTimeout) &&
+        fw.ReceiveBuffer[endReply] == ACK) {
         return StepResult::Ok;
+    }
     return StepResult::EndNotAcknowledged;
 }
 
@@ -82,10 +88,12 @@ StepResult WriteSlaveCpu(WriteFramework& fw) {
     // refused or unreadable file throws from here with nothing sent.
     SharedState& state = fw.state();
     const std::vector<std::string> lines = ReadSlaveLines(state.SelectedFileName, state.KeyIndex);
-    if (const StepResult r = SelectErase(fw); !IsOk(r))
+    if (const StepResult r = SelectErase(fw); !IsOk(r)) {
         return r;
-    if (const StepResult r = TransferSlaveLines(fw, lines); !IsOk(r))
+    }
+    if (const StepResult r = TransferSlaveLines(fw, lines); !IsOk(r)) {
         return r;
+    }
     // No image checksum for this target: the completion text alone.
     fw.FinishSuccessfulWrite("");
     return StepResult::Ok;

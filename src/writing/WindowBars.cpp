@@ -53,8 +53,9 @@ void WindowBars::workProgressed(const WorkProgress& progress) {
     switch (progress.phase) {
         case WorkPhase::MasterBlocks:
             // Block 0, sent last, leaves Bar1 where it is.
-            if (position < kMasterBlocks)
+            if (position < kMasterBlocks) {
                 bars_.setPosition(ProgressBarId::Bar1, position % kFrameCycle);
+            }
             bars_.setPosition(ProgressBarId::Bar2, position);
             break;
         case WorkPhase::SlaveLines:
@@ -67,8 +68,9 @@ void WindowBars::workProgressed(const WorkProgress& progress) {
             break;
         case WorkPhase::OptionBlocks:
             // Blocks left out move Bar2 only.
-            if (progress.done > lastDone_)
+            if (progress.done > lastDone_) {
                 bars_.setPosition(ProgressBarId::Bar1, position % kOptionBlockCycle);
+            }
             bars_.setPosition(ProgressBarId::Bar2, position);
             break;
     }

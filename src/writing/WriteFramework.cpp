@@ -132,8 +132,9 @@ void WriteFramework::lineReceived(int receiveSize) {
     while (remaining > 0) {
         const int asked = std::min(remaining, kReadChunkSize);
         const int got = std::min(line_.receive(chunk, asked), asked);
-        if (got <= 0)
+        if (got <= 0) {
             break;
+        }
         for (int i = 0; i < got; ++i) {
             if (ReceivedCount >= 0 && ReceivedCount < kReceiveBufferSize) {
                 ReceiveBuffer[static_cast<std::size_t>(ReceivedCount)] = chunk[i];

@@ -103,10 +103,12 @@ template <class Attempt>
 StepResult WriteFramework::SendUpTo(int maxSends, Attempt attempt) {
     StartStep();
     for (int sends = 1;; ++sends) {
-        if (const std::optional<StepResult> result = attempt())
+        if (const std::optional<StepResult> result = attempt()) {
             return *result;
-        if (sends >= maxSends)
+        }
+        if (sends >= maxSends) {
             return StepResult::Failed;
+        }
         ReplyTimedOut = false;
     }
 }
