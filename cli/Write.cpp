@@ -1,6 +1,7 @@
 // qrb117-cli write: the write run of the window program on a terminal.
 #include <unistd.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
@@ -112,7 +113,7 @@ int PortNumberFor(const std::string& port) {
         entries += ';';
     }
     entries += "COM" + std::to_string(kPortNumberForDevicePath) + "=" + port;
-    ::setenv("QRB117_COMPORTS", entries.c_str(), 1);
+    qputenv("QRB117_COMPORTS", QByteArray::fromStdString(entries));
     return kPortNumberForDevicePath;
 }
 

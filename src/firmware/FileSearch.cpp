@@ -1,15 +1,9 @@
 // Finding the firmware files of one pattern in a folder: the search path, the
 // wildcard match, the date text of an entry and the listing itself.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <QDate>
-#include <QTime>
-#include <ctime>
-#include <memory>
+#include <QDateTime>
 
 #include "firmware/FileCatalogue.h"
+#include "firmware/FolderListing.h"
 
 namespace qrb {
 
@@ -17,22 +11,6 @@ namespace {
 
 char asciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// Last-write time of a folder entry; a dangling link is described by the
-// link itself.
-bool lastWriteTime(DIR* dir, const char* name, long long& seconds) {
-    struct stat info {};
-    if (::fstatat(::dirfd(dir), name, &info, 0) != 0 &&
-        ::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    seconds = static_cast<long long>(info.st_mtim.tv_sec);
-    return true;
 }
 
 }  // namespace
@@ -63,17 +41,15 @@ DateTextFormat::DateTextFormat(const QLocale& locale)
 
 std::string DateTextFormat::text(long long secondsSinceEpoch) const {
     // The listing keeps two-second resolution: odd seconds round down.
-    const auto evenSeconds =
-        static_cast<std::time_t>(secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2));
-    std::tm local{};
-    if (!::localtime_r(&evenSeconds, &local)) {
+    const long long evenSeconds = secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2);
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(evenSeconds, Qt::LocalTime);
+    if (!local.isValid()) {
         return std::string();
     }
-    QString text = locale_.toString(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                                    QLocale::ShortFormat);
-    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
+    QString text = locale_.toString(local.date(), QLocale::ShortFormat);
+    if (local.time() != QTime(0, 0)) {
         text += ' ';
-        text += locale_.toString(QTime(local.tm_hour, local.tm_min, local.tm_sec), timeFormat_);
+        text += locale_.toString(local.time(), timeFormat_);
     }
     return text.toStdString();
 }
@@ -110,24 +86,14 @@ std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {
 bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_view pattern,
                       const QLocale& locale) {
     const std::string directory = folder.empty() ? std::string(".") : folder;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(directory.c_str()));
-    if (!dir) {
-        return false;
-    }
     const DateTextFormat dates(locale);
     bool found = false;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (!MatchesPattern(name, pattern)) {
-            continue;
-        }
-        long long seconds = 0;
-        if (!lastWriteTime(dir.get(), entry->d_name, seconds)) {
-            continue;  // vanished between listing and looking at it
-        }
-        rows.push_back({std::string(name), dates.text(seconds), std::string()});
-        found = true;
-    }
+    ListFolder(
+        directory, [&](std::string_view name) { return MatchesPattern(name, pattern); },
+        [&](std::string_view name, long long seconds) {
+            rows.push_back({std::string(name), dates.text(seconds), std::string()});
+            found = true;
+        });
     return found;
 }
 

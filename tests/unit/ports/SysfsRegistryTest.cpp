@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/SysfsRegistry.h"
+#include "serial/posix/SysfsRegistry.h"
 #include "serial/U_ComRS.h"
 
 namespace qrb {

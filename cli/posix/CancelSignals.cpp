@@ -33,7 +33,7 @@ CancelSignals::CancelSignals(std::function<void()> onCancel) : onCancel_(std::mo
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
         std::fprintf(stderr, "\nqrb117-cli: cancelling the write...\n");
-        onCancel_();
+        cancel();
     });
     struct sigaction action {};
     action.sa_handler = OnCancelSignal;
@@ -52,6 +52,10 @@ CancelSignals::~CancelSignals() {
             fd = -1;
         }
     }
+}
+
+void CancelSignals::cancel() {
+    onCancel_();
 }
 
 }  // namespace qrb::cli

@@ -1,0 +1,18 @@
+#include <timeapi.h>
+#include <windows.h>
+
+#include "writing/SleepPrecision.h"
+
+namespace qrb {
+
+FineSleepPrecision::FineSleepPrecision() {
+    held_ = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+FineSleepPrecision::~FineSleepPrecision() {
+    if (held_) {
+        ::timeEndPeriod(1);  // every timeBeginPeriod needs its timeEndPeriod
+    }
+}
+
+}  // namespace qrb
