@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QSocketNotifier;
 
@@ -13,7 +14,8 @@ namespace qrb::cli {
 
 class CancelSignals {
   public:
-    explicit CancelSignals(std::function<void()> onCancel);
+    explicit CancelSignals(std::function<void()> onCancel,
+                           std::string notice = "cancelling the write...");
     ~CancelSignals();
     CancelSignals(const CancelSignals&) = delete;
     CancelSignals& operator=(const CancelSignals&) = delete;
@@ -23,6 +25,7 @@ class CancelSignals {
 
   private:
     std::function<void()> onCancel_;
+    std::string notice_;
     std::unique_ptr<QSocketNotifier> notifier_;  // POSIX: watches the signal pipe
 };
 

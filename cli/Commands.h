@@ -2,16 +2,16 @@
 // name and returns the exit status; bad usage throws UsageError.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "cli/CommandLine.h"
 
 namespace qrb::cli {
-
-using Arguments = std::vector<std::string>;
 
 int RunPorts(const Arguments& args);
 int RunInfo(const Arguments& args);
 int RunWrite(const Arguments& args);
 int RunEncode(const Arguments& args);
+int RunDetect(const Arguments& args);
+// Listens on every COM port for `seconds` and prints what each one had.
+int DetectRadios(int seconds);
 
 }  // namespace qrb::cli

@@ -14,25 +14,12 @@
 
 namespace qrb::cli {
 
-namespace {
-
-bool WantsHelp(const Arguments& args) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
 int RunPorts(const Arguments& args) {
-    if (WantsHelp(args)) {
-        std::fputs(kPortsHelp, stdout);
-        return kExitOk;
+    const CommandLine commandLine(args, {});
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kPortsHelp);
     }
-    if (!args.empty()) {
+    if (!commandLine.operands().empty()) {
         throw UsageError("ports takes no arguments");
     }
     const std::unique_ptr<RegistryReader> registry = MakeSystemRegistry();
@@ -45,14 +32,15 @@ int RunPorts(const Arguments& args) {
 }
 
 int RunInfo(const Arguments& args) {
-    if (WantsHelp(args)) {
-        std::fputs(kInfoHelp, stdout);
-        return kExitOk;
+    const CommandLine commandLine(args, {});
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kInfoHelp);
     }
-    if (args.size() != 1) {
+    const Arguments files = commandLine.operands();
+    if (files.size() != 1) {
         throw UsageError("info takes one FILE");
     }
-    const std::string& file = args[0];
+    const std::string& file = files[0];
     FileFacts facts;
     try {
         facts = CheckFirmwareFile(file, std::nullopt);
@@ -76,19 +64,22 @@ int RunInfo(const Arguments& args) {
 }
 
 int RunEncode(const Arguments& args) {
-    if (WantsHelp(args)) {
-        std::fputs(kEncodeHelp, stdout);
-        return kExitOk;
+    const CommandLine commandLine(args, {});
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kEncodeHelp);
     }
-    if (args.size() != 2) {
+    const Arguments files = commandLine.operands();
+    if (files.size() != 2) {
         throw UsageError("encode takes IN and OUT");
     }
-    if (std::filesystem::exists(args[1]) && std::filesystem::equivalent(args[0], args[1])) {
+    const std::string& in = files[0];
+    const std::string& out = files[1];
+    if (std::filesystem::exists(out) && std::filesystem::equivalent(in, out)) {
         throw UsageError("IN and OUT are the same file");
     }
     try {
-        const SflKind kind = EncodeSflFile(args[0], args[1]);
-        std::printf("%s: encoded %s file written\n", args[1].c_str(),
+        const SflKind kind = EncodeSflFile(in, out);
+        std::printf("%s: encoded %s file written\n", out.c_str(),
                     kind == SflKind::IntelHex ? "Intel HEX" : "S-record");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qrb117-cli: %s\n", e.what());

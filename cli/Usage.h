@@ -20,5 +20,6 @@ extern const char* const kPortsHelp;
 extern const char* const kInfoHelp;
 extern const char* const kWriteHelp;
 extern const char* const kEncodeHelp;
+extern const char* const kDetectHelp;
 
 }  // namespace qrb::cli

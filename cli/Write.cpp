@@ -1,7 +1,6 @@
 // qrb117-cli write: the write run of the window program on a terminal.
 #include <unistd.h>
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
@@ -12,10 +11,11 @@
 #include "cli/CancelSignals.h"
 #include "cli/Commands.h"
 #include "cli/FileChecks.h"
+#include "cli/ListeningWrite.h"
 #include "cli/TerminalHost.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
-#include "serial/ComPortNames.h"
+#include "serial/CommX.h"
 #include "writing/CommXLine.h"
 #include "writing/RadioQRB.h"
 
@@ -23,8 +23,8 @@ namespace qrb::cli {
 
 namespace {
 
-// A device path given with --port becomes this COM number through
-// QRB117_COMPORTS, the same way a simulator's pseudo-terminal is named.
+// A device path given with --port is opened under this port number, beyond
+// the COM list's; the component's path hook gives the path for it.
 constexpr int kPortNumberForDevicePath = 250;
 
 struct WriteOptions {
@@ -35,6 +35,8 @@ struct WriteOptions {
     int watchdogSeconds = 60;
     std::string traceFile;
     std::string file;
+    bool repeat = false;  // station mode
+    std::string logFile;
 };
 
 int ParseNumber(const std::string& option, const std::string& text, int minimum) {
@@ -60,61 +62,72 @@ WriteTarget ParseTarget(const std::string& text) {
     throw UsageError("--target must be master, slave or olu6, not '" + text + "'");
 }
 
-WriteOptions ParseWriteOptions(const Arguments& args) {
+// The options of write, as its help text lists them.
+QList<QCommandLineOption> WriteOptionTable() {
+    return {
+        {"port", QString(), "PORT"}, {"yes", QString()},           {"attempts", QString(), "N"},
+        {"target", QString(), "T"},  {"watchdog", QString(), "S"}, {"trace", QString(), "FILE"},
+        {"repeat", QString()},       {"log", QString(), "FILE"},
+    };
+}
+
+WriteOptions ParseWriteOptions(const CommandLine& commandLine) {
     WriteOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) {
-                throw UsageError(a + " needs a value");
-            }
-            return args[++i];
-        };
-        if (a == "--port") {
-            options.port = value();
-        } else if (a == "--yes") {
-            options.yes = true;
-        } else if (a == "--attempts") {
-            options.attempts = ParseNumber(a, value(), 1);
-        } else if (a == "--target") {
-            options.target = ParseTarget(value());
-        } else if (a == "--watchdog") {
-            options.watchdogSeconds = ParseNumber(a, value(), 0);
-        } else if (a == "--trace") {
-            options.traceFile = value();
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option " + a);
-        } else if (options.file.empty()) {
-            options.file = a;
-        } else {
-            throw UsageError("write takes one FILE");
-        }
+    options.port = commandLine.value("port").value_or("");
+    options.yes = commandLine.isSet("yes");
+    if (const auto attempts = commandLine.value("attempts")) {
+        options.attempts = ParseNumber("--attempts", *attempts, 1);
+    }
+    if (const auto target = commandLine.value("target")) {
+        options.target = ParseTarget(*target);
+    }
+    if (const auto watchdog = commandLine.value("watchdog")) {
+        options.watchdogSeconds = ParseNumber("--watchdog", *watchdog, 0);
+    }
+    options.traceFile = commandLine.value("trace").value_or("");
+    options.repeat = commandLine.isSet("repeat");
+    options.logFile = commandLine.value("log").value_or("");
+    if (options.repeat != !options.logFile.empty()) {
+        throw UsageError("--repeat and --log FILE go together");
+    }
+    const Arguments files = commandLine.operands();
+    if (files.size() > 1) {
+        throw UsageError("write takes one FILE");
     }
     if (options.port.empty()) {
         throw UsageError("write needs --port PORT");
     }
-    if (options.file.empty()) {
+    if (files.empty()) {
         throw UsageError("write needs a FILE");
     }
+    options.file = files.front();
     return options;
 }
 
-// COM<n> gives n; a device path is added to QRB117_COMPORTS.
-int PortNumberFor(const std::string& port) {
+// Where --port leads: COM<n> is port n of the COM list (QRB117_COMPORTS
+// included); a device path is opened as it is.
+struct PortChoice {
+    int number = 0;
+    std::string devicePath;  // empty for COM<n>
+};
+
+PortChoice ChoosePort(const std::string& port) {
     if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0)) {
-        return ParseNumber("--port", port.substr(3), 1);
+        return {ParseNumber("--port", port.substr(3), 1), {}};
     }
     if (port.empty() || port[0] != '/') {
         throw UsageError("--port must be COM<n> or a device path, not '" + port + "'");
     }
-    std::string entries;
-    if (const char* existing = std::getenv("QRB117_COMPORTS")) {
-        entries = existing;
-        entries += ';';
+    return {kPortNumberForDevicePath, port};
+}
+
+// The serial component reaches a device path through its own path hook.
+CommXOptions PortReach(const PortChoice& port) {
+    CommXOptions reach;
+    if (!port.devicePath.empty()) {
+        reach.devicePathFor = [path = port.devicePath](int) { return path; };
     }
-    entries += "COM" + std::to_string(kPortNumberForDevicePath) + "=" + port;
-    qputenv("QRB117_COMPORTS", QByteArray::fromStdString(entries));
-    return kPortNumberForDevicePath;
+    return reach;
 }
 
 TransferSpan SpanFor(const FileFacts& facts) {
@@ -131,14 +144,12 @@ TransferSpan SpanFor(const FileFacts& facts) {
 }  // namespace
 
 int RunWrite(const Arguments& args) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::fputs(kWriteHelp, stdout);
-            return kExitOk;
-        }
+    const CommandLine commandLine(args, WriteOptionTable());
+    if (commandLine.wantsHelp()) {
+        return ShowHelp(kWriteHelp);
     }
-    const WriteOptions options = ParseWriteOptions(args);
-    const int portNumber = PortNumberFor(options.port);
+    const WriteOptions options = ParseWriteOptions(commandLine);
+    const PortChoice port = options.port == kAutoPort ? PortChoice{} : ChoosePort(options.port);
 
     FileFacts facts;
     try {
@@ -158,20 +169,29 @@ int RunWrite(const Arguments& args) {
         }
     }
 
-    SharedState state;
-    state.SelectedTarget = facts.target;
-    state.SelectedFileName = options.file;
-    state.WriteAllAreas = facts.header.WriteAllAreas;
-    state.ComPortNumber = portNumber;
-
     HostAnswers answers;
     answers.confirmWithoutAsking = options.yes;
     answers.attempts = options.attempts.value_or(1);
     answers.attemptsGiven = options.attempts.has_value();
     answers.interactive = ::isatty(STDIN_FILENO) != 0;
+    if (options.port == kAutoPort || options.repeat) {
+        return RunListeningWrite({options.port, port.number, port.devicePath, options.repeat,
+                                  options.logFile, options.watchdogSeconds, trace.get(),
+                                  options.file, facts, [&] {
+                                      return std::make_unique<TerminalHost>(
+                                          answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
+                                  }});
+    }
+
+    SharedState state;
+    state.SelectedTarget = facts.target;
+    state.SelectedFileName = options.file;
+    state.WriteAllAreas = facts.header.WriteAllAreas;
+    state.ComPortNumber = port.number;
+
     TerminalHost host(answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
 
-    CommXLine portLine;
+    CommXLine portLine(PortReach(port));
     TracingLine line(portLine, trace.get());
     WriteRun run(line, host, state);
 

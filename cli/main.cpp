@@ -2,41 +2,59 @@
 // scripted updates of many radios, demos and end-to-end tests.
 #include <QCoreApplication>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
+#include "cli/BuildInfo.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Usage.h"
 
-int main(int argc, char** argv) {
-    using namespace qrb::cli;
-    if (argc < 2) {
+namespace {
+
+using namespace qrb::cli;
+
+struct Command {
+    const char* name;
+    int (*run)(const Arguments& args);
+};
+
+constexpr Command kCommands[] = {
+    {"ports", RunPorts},   {"info", RunInfo},     {"write", RunWrite},
+    {"encode", RunEncode}, {"detect", RunDetect},
+};
+
+// COMMAND [ARGUMENTS...]: the program's --help, or the command's status.
+int RunCommandLine(const Arguments& all) {
+    const CommandLine line(all, {QCommandLineOption("version")}, CommandLine::Scope::Program);
+    const Arguments words = line.operands();
+    if (line.wantsHelp() || (!words.empty() && words.front() == "help")) {
+        return ShowHelp(kMainHelp);
+    }
+    if (line.isSet("version")) {
+        std::fputs(VersionText().c_str(), stdout);
+        return kExitOk;
+    }
+    if (words.empty()) {
         std::fputs(kMainHelp, stderr);
         return kExitUsage;
     }
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kMainHelp, stdout);
-        return kExitOk;
+    for (const Command& command : kCommands) {
+        if (words.front() == command.name) {
+            return command.run(Arguments(words.begin() + 1, words.end()));
+        }
     }
-    // The serial component delivers its events through Qt's event loop.
+    throw UsageError("unknown command '" + words.front() + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The serial component delivers its events through Qt's event loop; the
+    // arguments are ours, not Qt's.
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
-    const Arguments args(argv + 2, argv + argc);
     try {
-        if (command == "ports") {
-            return RunPorts(args);
-        }
-        if (command == "info") {
-            return RunInfo(args);
-        }
-        if (command == "write") {
-            return RunWrite(args);
-        }
-        if (command == "encode") {
-            return RunEncode(args);
-        }
-        throw UsageError("unknown command '" + command + "'");
+        return RunCommandLine(Arguments(argv + 1, argv + argc));
     } catch (const UsageError& e) {
         std::fprintf(stderr, "qrb117-cli: %s\nRun 'qrb117-cli --help' for usage.\n", e.what());
         return kExitUsage;

@@ -22,7 +22,8 @@ extern "C" void OnCancelSignal(int signo) {
 
 }  // namespace
 
-CancelSignals::CancelSignals(std::function<void()> onCancel) : onCancel_(std::move(onCancel)) {
+CancelSignals::CancelSignals(std::function<void()> onCancel, std::string notice)
+    : onCancel_(std::move(onCancel)), notice_(std::move(notice)) {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("qrb117-cli: pipe");
         return;
@@ -32,7 +33,6 @@ CancelSignals::CancelSignals(std::function<void()> onCancel) : onCancel_(std::mo
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
-        std::fprintf(stderr, "\nqrb117-cli: cancelling the write...\n");
         cancel();
     });
     struct sigaction action {};
@@ -55,6 +55,7 @@ CancelSignals::~CancelSignals() {
 }
 
 void CancelSignals::cancel() {
+    std::fprintf(stderr, "\nqrb117-cli: %s\n", notice_.c_str());
     onCancel_();
 }
 

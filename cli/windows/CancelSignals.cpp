@@ -33,7 +33,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         QCoreApplication::instance(),
         [active] {
             if (g_active.load() == active) {
-                std::fprintf(stderr, "\nqrb117-cli: cancelling the write...\n");
                 active->cancel();
             }
         },
@@ -43,7 +42,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-CancelSignals::CancelSignals(std::function<void()> onCancel) : onCancel_(std::move(onCancel)) {
+CancelSignals::CancelSignals(std::function<void()> onCancel, std::string notice)
+    : onCancel_(std::move(onCancel)), notice_(std::move(notice)) {
     g_cancelled.store(false);
     g_active.store(this);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -55,6 +55,7 @@ CancelSignals::~CancelSignals() {
 }
 
 void CancelSignals::cancel() {
+    std::fprintf(stderr, "\nqrb117-cli: %s\n", notice_.c_str());
     onCancel_();
 }
 

@@ -1,10 +1,13 @@
 // Draws the main window's pictures: the three 16 x 16 status lamps (JPEG,
-// written with libjpeg) and the 156 x 21 banner (PNG with transparency).
+// written with libjpeg) and the 156 x 21 banner (PNG with transparency), and
+// the program's icon for the desktop menu in the sizes of the hicolor theme
+// (<output folder>/hicolor/<n>x<n>/apps/qrb117.png).
 //
 //   make-pictures <output folder>
 //
 // The results are committed in data/pictures; run this again only when the
 // look of a picture changes.
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -15,6 +18,7 @@
 #include <jpeglib.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,11 +27,10 @@ namespace {
 // The status bar's face colour, so that the square lamp pictures blend in.
 const QColor kFaceColour(0xF0, 0xF0, 0xF0);
 
-QImage DrawLamp(const QColor& colour) {
-    QImage image(16, 16, QImage::Format_RGB888);
-    image.fill(kFaceColour);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
+const QColor kLampGreen(0x20, 0xB0, 0x30);
+
+// A lit lamp in a 16 x 16 square of the painter's coordinates.
+void PaintLamp(QPainter& painter, const QColor& colour) {
     QRadialGradient glow(QPointF(6.0, 6.0), 8.0);
     glow.setColorAt(0.0, colour.lighter(170));
     glow.setColorAt(0.6, colour);
@@ -35,6 +38,61 @@ QImage DrawLamp(const QColor& colour) {
     painter.setBrush(glow);
     painter.setPen(QPen(colour.darker(220), 1.0));
     painter.drawEllipse(QRectF(1.5, 1.5, 13.0, 13.0));
+}
+
+QImage DrawLamp(const QColor& colour) {
+    QImage image(16, 16, QImage::Format_RGB888);
+    image.fill(kFaceColour);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    PaintLamp(painter, colour);
+    return image;
+}
+
+// The program's icon: the front of a transceiver whose display shows an
+// arrow going in (new firmware), a tuning knob and a lit green lamp. Drawn
+// on a 256-unit square and scaled, so every size comes from one drawing.
+QImage DrawIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 256.0, size / 256.0);
+
+    QLinearGradient body(0, 48, 0, 208);
+    body.setColorAt(0.0, QColor(0x4A, 0x50, 0x5A));
+    body.setColorAt(1.0, QColor(0x1E, 0x22, 0x28));
+    painter.setBrush(body);
+    painter.setPen(QPen(QColor(0x10, 0x12, 0x16), 6.0));
+    painter.drawRoundedRect(QRectF(12, 48, 232, 160), 24, 24);
+
+    QLinearGradient display(0, 72, 0, 150);
+    display.setColorAt(0.0, QColor(0xB8, 0xE8, 0xF8));
+    display.setColorAt(1.0, QColor(0x58, 0xA8, 0xD0));
+    painter.setBrush(display);
+    painter.setPen(QPen(QColor(0x0C, 0x20, 0x30), 4.0));
+    painter.drawRoundedRect(QRectF(32, 70, 124, 84), 8, 8);
+
+    // The arrow down into the display.
+    const QPointF arrow[] = {{80, 82},  {108, 82}, {108, 108}, {124, 108},
+                             {94, 142}, {64, 108}, {80, 108}};
+    painter.setBrush(QColor(0x10, 0x28, 0x60));
+    painter.setPen(Qt::NoPen);
+    painter.drawPolygon(arrow, static_cast<int>(std::size(arrow)));
+
+    QRadialGradient knob(QPointF(188, 112), 48);
+    knob.setColorAt(0.0, QColor(0xE8, 0xEA, 0xEE));
+    knob.setColorAt(0.7, QColor(0x90, 0x96, 0xA0));
+    knob.setColorAt(1.0, QColor(0x50, 0x56, 0x60));
+    painter.setBrush(knob);
+    painter.setPen(QPen(QColor(0x10, 0x12, 0x16), 4.0));
+    painter.drawEllipse(QPointF(200, 124), 34, 34);
+    painter.setPen(QPen(QColor(0x30, 0x34, 0x3A), 6.0, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(200, 124), QPointF(200, 98));
+
+    painter.translate(36, 164);
+    painter.scale(2.25, 2.25);
+    PaintLamp(painter, kLampGreen);
     return image;
 }
 
@@ -114,7 +172,7 @@ int main(int argc, char** argv) {
     const std::vector<Lamp> lamps = {
         {"lamp-red.jpg", QColor(0xE0, 0x20, 0x20)},
         {"lamp-yellow.jpg", QColor(0xF0, 0xC0, 0x10)},
-        {"lamp-green.jpg", QColor(0x20, 0xB0, 0x30)},
+        {"lamp-green.jpg", kLampGreen},
     };
     for (const Lamp& lamp : lamps) {
         if (!WriteJpeg(DrawLamp(lamp.colour), folder + "/" + lamp.name)) {
@@ -125,6 +183,14 @@ int main(int argc, char** argv) {
     if (!DrawBanner().save(QString::fromStdString(folder + "/banner.png"), "PNG")) {
         std::fprintf(stderr, "make-pictures: cannot write banner.png\n");
         return 1;
+    }
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString dir =
+            QStringLiteral("%1/hicolor/%2x%2/apps").arg(QString::fromStdString(folder)).arg(size);
+        if (!QDir().mkpath(dir) || !DrawIcon(size).save(dir + QStringLiteral("/qrb117.png"))) {
+            std::fprintf(stderr, "make-pictures: cannot write the %d px icon\n", size);
+            return 1;
+        }
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "app/TApplication.h"
 
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 
 namespace qrb {
 

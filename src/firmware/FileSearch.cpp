@@ -1,9 +1,11 @@
 // Finding the firmware files of one pattern in a folder: the search path, the
 // wildcard match, the date text of an entry and the listing itself.
 #include <QDateTime>
+#include <utility>
+#include <vector>
 
 #include "firmware/FileCatalogue.h"
-#include "firmware/FolderListing.h"
+#include "firmware/PlatformFiles.h"
 
 namespace qrb {
 
@@ -86,15 +88,16 @@ std::string DateText(long long secondsSinceEpoch, const QLocale& locale) {
 bool AddMatchingFiles(GridRows& rows, const std::string& folder, std::string_view pattern,
                       const QLocale& locale) {
     const std::string directory = folder.empty() ? std::string(".") : folder;
+    std::vector<FolderEntry> entries;
+    const auto matches = [pattern](std::string_view name) { return MatchesPattern(name, pattern); };
+    if (!ListFolder(directory, matches, entries)) {
+        return false;
+    }
     const DateTextFormat dates(locale);
-    bool found = false;
-    ListFolder(
-        directory, [&](std::string_view name) { return MatchesPattern(name, pattern); },
-        [&](std::string_view name, long long seconds) {
-            rows.push_back({std::string(name), dates.text(seconds), std::string()});
-            found = true;
-        });
-    return found;
+    for (FolderEntry& entry : entries) {
+        rows.push_back({std::move(entry.name), dates.text(entry.lastWriteSeconds), std::string()});
+    }
+    return !entries.empty();
 }
 
 }  // namespace qrb

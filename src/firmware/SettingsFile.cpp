@@ -1,13 +1,9 @@
 #include "firmware/SettingsFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
+
+#include "firmware/PlatformFiles.h"
 
 namespace qrb {
 
@@ -29,58 +25,6 @@ int DigitValue(char c, int base) {
         value = c - 'A' + 10;
     }
     return value < base ? value : -1;
-}
-
-// Closes a descriptor when the scope ends.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports whether the close succeeded (data written out).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Writes `content` to a temporary file beside `path` and renames it over
-// `path`. False when the folder does not allow it; `path` is then untouched.
-bool ReplaceViaTemporary(const std::string& path, const std::string& content, mode_t mode) {
-    std::string temporary = path + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(temporary.data()));
-    if (!fd.valid())
-        return false;
-    const bool written = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), content);
-    if (!fd.Close() || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -128,28 +72,22 @@ int PortNumberFromSettingsText(std::string_view text) {
 }
 
 bool ReadSettings(const std::string& path, int& comPortNumber) {
-    // Non-blocking, so a FIFO or device at the path cannot hold the start-up;
-    // only a regular file is a settings file.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid())
-        return false;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    // Only a regular file is a settings file, and a FIFO or device at the
+    // path cannot hold the start-up.
+    InputFile file(path, InputFile::Accept::RegularFileOnly);
+    if (!file.isOpen())
         return false;
 
     std::string firstLine;
     char buffer[512];
     bool lineEnded = false;
     while (!lineEnded && firstLine.size() < kMaxFirstLineBytes) {
-        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;  // e.g. the name is a folder
-        }
+        const std::ptrdiff_t count = file.read(buffer, sizeof buffer);
+        if (count < 0)
+            return false;
         if (count == 0)
             break;
-        for (ssize_t i = 0; i < count; ++i) {
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
             const char c = buffer[i];
             if (c == '\r' || c == '\n' || c == kEndOfFileByte) {
                 lineEnded = true;
@@ -165,21 +103,16 @@ bool ReadSettings(const std::string& path, int& comPortNumber) {
 bool WriteSettings(const std::string& path, int comPortNumber) {
     // Opening for writing first keeps the rule that a file which cannot be
     // emptied (read-only) is not replaced behind its owner's back.
-    FileDescriptor target(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!target.valid())
-        return false;
-    struct stat info {};
-    if (::fstat(target.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    OutputFile target(path);
+    if (!target.isOpen())
         return false;
 
     const std::string content = std::to_string(comPortNumber);
-    if (ReplaceViaTemporary(path, content, info.st_mode & 07777))
+    if (target.replaceContent(content))
         return true;
 
     // The folder does not let us create a file beside it: rewrite in place.
-    if (::ftruncate(target.get(), 0) != 0)
-        return false;
-    return WriteAll(target.get(), content) && target.Close();
+    return target.rewrite(content);
 }
 
 }  // namespace qrb

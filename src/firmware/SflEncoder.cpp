@@ -1,16 +1,11 @@
 #include "firmware/SflEncoder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 
 #include "firmware/FirmwareError.h"
+#include "firmware/PlatformFiles.h"
 #include "firmware/TextLineReader.h"
 #include "firmware/U_Decrypt.h"
 
@@ -136,71 +131,6 @@ EncodedSfl EncodeSflLines(const std::vector<std::string>& plainLines, const std:
     return result;
 }
 
-namespace {
-
-// A temporary file beside the output that is removed unless committed.
-class PendingFile {
-  public:
-    explicit PendingFile(const std::string& target) : target_(target), path_(target + ".XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) {
-            fail("Cannot create file \"" + path_ + "\". ");
-        }
-    }
-    ~PendingFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        if (!committed_) {
-            ::unlink(path_.c_str());
-        }
-    }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    void write(const std::string& data) {
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                fail("Cannot write file \"" + target_ + "\". ");
-            }
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-    void commit() {
-        // The permissions an ordinary new file would get.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
-        if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-            fd_ = -1;
-            fail("Cannot write file \"" + target_ + "\". ");
-        }
-        fd_ = -1;
-        if (::rename(path_.c_str(), target_.c_str()) != 0) {
-            fail("Cannot write file \"" + target_ + "\". ");
-        }
-        committed_ = true;
-    }
-
-  private:
-    [[noreturn]] void fail(const std::string& what) {
-        throw FileAccessError(what + std::strerror(errno));
-    }
-
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
-
-}  // namespace
-
 SflKind EncodeSflFile(const std::string& inFile, const std::string& outFile) {
     std::vector<std::string> plain;
     {
@@ -216,9 +146,14 @@ SflKind EncodeSflFile(const std::string& inFile, const std::string& outFile) {
         text += line;
         text += "\r\n";
     }
-    PendingFile out(outFile);
-    out.write(text);
-    out.commit();
+    const FileReplacement written = ReplaceFileContent(outFile, text);
+    if (written.failure == FileReplacement::Failure::CreatingTemporary) {
+        throw FileAccessError("Cannot create file \"" + written.temporaryPath + "\". " +
+                              written.errorText);
+    }
+    if (!written.replaced()) {
+        throw FileAccessError("Cannot write file \"" + outFile + "\". " + written.errorText);
+    }
     return encoded.kind;
 }
 

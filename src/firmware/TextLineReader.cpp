@@ -1,9 +1,5 @@
 #include "firmware/TextLineReader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "firmware/FirmwareError.h"
@@ -15,25 +11,12 @@ namespace {
 constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr char kEndOfFile = '\x1A';
 
-std::string systemMessage(int error) {
-    return std::strerror(error);
-}
-
 }  // namespace
 
 TextLineReader::TextLineReader(std::string fileName)
-    : fileName_(std::move(fileName)), buffer_(kChunkSize) {
-    do {
-        fd_ = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-        throw FileAccessError("Cannot open file \"" + fileName_ + "\". " + systemMessage(errno));
-    }
-}
-
-TextLineReader::~TextLineReader() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    : fileName_(std::move(fileName)), file_(fileName_), buffer_(kChunkSize) {
+    if (!file_.isOpen()) {
+        throw FileAccessError("Cannot open file \"" + fileName_ + "\". " + file_.errorText());
     }
 }
 
@@ -46,13 +29,10 @@ bool TextLineReader::fill() {
     }
     begin_ = 0;
     end_ = 0;
-    ssize_t got;
-    do {
-        got = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (got < 0 && errno == EINTR);
+    const std::ptrdiff_t got = file_.read(buffer_.data(), buffer_.size());
     if (got < 0) {
         dataEnded_ = true;
-        throw FileAccessError("Cannot read file \"" + fileName_ + "\". " + systemMessage(errno));
+        throw FileAccessError("Cannot read file \"" + fileName_ + "\". " + file_.errorText());
     }
     if (got == 0) {
         dataEnded_ = true;

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "firmware/PlatformFiles.h"
+
 namespace qrb {
 
 class TextLineReader {
   public:
     // Throws FileAccessError when the file cannot be opened.
     explicit TextLineReader(std::string fileName);
-    ~TextLineReader();
     TextLineReader(const TextLineReader&) = delete;
     TextLineReader& operator=(const TextLineReader&) = delete;
 
@@ -36,7 +37,7 @@ class TextLineReader {
     bool fill();
 
     std::string fileName_;
-    int fd_ = -1;
+    InputFile file_;
     std::vector<char> buffer_;
     std::size_t begin_ = 0;   // next unread byte in buffer_
     std::size_t end_ = 0;     // one past the last buffered byte

@@ -147,7 +147,6 @@ class VirtualLine : public qrb::Line {
     qrb::LineEvents* events_ = nullptr;
     qrb::PortSettings settings_;
     bool open_ = false;
-    bool everOpened_ = false;
     int opens_ = 0;
     Micros now_{0};
     Micros txLineFreeAt_{0};

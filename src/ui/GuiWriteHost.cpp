@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 #include "ui/RunBoxes.h"
 #include "ui/U_WriteDialog.h"
 #include "ui/fw.h"

@@ -90,12 +90,16 @@ int RowDragGrid::DropRowAt(const QPoint& position) const {
 
 void RowDragGrid::mousePressEvent(QMouseEvent* event) {
     CancelDrag();
+    pressedCurrentRow_ = -1;
     if (event->button() == Qt::LeftButton) {
         const QPoint at = event->position().toPoint();
         const int row = indexAt(at).isValid() ? rowAt(at.y()) : -1;
         if (row >= kFirstFileRow) {
             draggedRow_ = row;
             pressPosition_ = at;
+        }
+        if (row >= 0 && row == currentRow()) {
+            pressedCurrentRow_ = row;
         }
     }
     // The press selects the row as always; a drag starts from the selection.
@@ -127,6 +131,12 @@ void RowDragGrid::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void RowDragGrid::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const int clickedRow = event->button() == Qt::LeftButton && !Dragging() &&
+                                   indexAt(at).isValid() && rowAt(at.y()) == pressedCurrentRow_
+                               ? pressedCurrentRow_
+                               : -1;
+    pressedCurrentRow_ = -1;
     if (event->button() == Qt::LeftButton && Dragging()) {
         const int from = draggedRow_;
         const int to = DropRowAt(event->position().toPoint());
@@ -136,6 +146,9 @@ void RowDragGrid::mouseReleaseEvent(QMouseEvent* event) {
         CancelDrag();
     }
     QTableWidget::mouseReleaseEvent(event);
+    if (clickedRow >= 0 && clickedRow == currentRow()) {
+        emit currentRowClicked(clickedRow);
+    }
 }
 
 void RowDragGrid::keyPressEvent(QKeyEvent* event) {

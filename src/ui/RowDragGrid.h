@@ -33,6 +33,9 @@ class RowDragGrid : public QTableWidget {
   signals:
     // Row `from` now stands at index `to`; emitted after the grid has moved it.
     void rowMoved(int from, int to);
+    // A left click (press and release on one row, no drag) on the row that
+    // was current already; a click on another row changes the current row.
+    void currentRowClicked(int row);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -47,8 +50,9 @@ class RowDragGrid : public QTableWidget {
 
     int draggedRow_ = -1;  // the file row under the held left button, or -1
     QPoint pressPosition_;
-    bool moved_ = false;  // the mouse went past the drag distance since the press
-    int dropRow_ = -1;    // where a release now would drop, -1 for nowhere
+    bool moved_ = false;          // the mouse went past the drag distance since the press
+    int dropRow_ = -1;            // where a release now would drop, -1 for nowhere
+    int pressedCurrentRow_ = -1;  // the current row when the left button went down on it
 };
 
 }  // namespace qrb

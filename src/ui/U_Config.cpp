@@ -17,11 +17,11 @@
 #include <exception>
 #include <vector>
 
-#include "app/DefaultErrorBox.h"
 #include "firmware/SettingsFile.h"
 #include "serial/ComPortNames.h"
 #include "serial/U_ComRS.h"
 #include "ui/ComProbe.h"
+#include "ui/DefaultErrorBox.h"
 
 namespace qrb {
 

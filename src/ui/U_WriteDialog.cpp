@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 #include "ui/GuiWriteHost.h"
 #include "ui/fw.h"
 #include "writing/RadioQRB.h"
@@ -69,6 +69,16 @@ int TfrmMsg::ShowModal() {
 
 void TfrmMsg::CloseDialog() {
     modalResult_ = kModalResultCancel;
+    // Hiding a modal dialog would hand the main window back while the run
+    // still talks to the radio.
+    if (runInProgress_) {
+        closePending_ = true;
+        return;
+    }
+    EndModal();
+}
+
+void TfrmMsg::EndModal() {
     hide();
     if (modalLoop_ != nullptr) {
         modalLoop_->exit();
@@ -77,7 +87,23 @@ void TfrmMsg::CloseDialog() {
 
 void TfrmMsg::tmrAutoStartButtonTimer() {
     tmrAutoStartButton->stop();  // the run starts exactly once
-    run_->RunWrite();
+    runInProgress_ = true;
+    try {
+        run_->RunWrite();
+    } catch (...) {
+        RunFinished();
+        throw;
+    }
+    RunFinished();
+}
+
+// The running handler returns: a close made meanwhile takes effect now.
+void TfrmMsg::RunFinished() {
+    runInProgress_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        EndModal();
+    }
 }
 
 void TfrmMsg::btnWCancelClick() {

@@ -4,7 +4,9 @@
 // instructions, progress and lamp into the main window.
 //
 // Hiding the dialog only makes it invisible: it stays modal until the run
-// closes it (or Cancel does) and the running handler has returned.
+// closes it (or Cancel does) and the running handler has returned. A close
+// while the run goes on only sets the modal result; the dialog stays on
+// screen and the main window blocked until the run has returned.
 #pragma once
 
 #include <QDialog>
@@ -37,8 +39,8 @@ class TfrmMsg : public QDialog {
 
     // Shows the dialog modally; returns its modal result.
     int ShowModal();
-    // Modal result Cancel; the modal state ends when the running handler
-    // has returned.
+    // Modal result Cancel; the modal state ends now, or when the running
+    // handler has returned.
     void CloseDialog();
 
     void FormCreate();
@@ -54,12 +56,17 @@ class TfrmMsg : public QDialog {
     void reject() override;
 
   private:
+    void EndModal();
+    void RunFinished();
+
     TfrmMain& frmMain_;
     std::unique_ptr<Line> line_;
     std::unique_ptr<GuiWriteHost> host_;
     std::unique_ptr<WriteRun> run_;
     QEventLoop* modalLoop_ = nullptr;
     int modalResult_ = 0;
+    bool runInProgress_ = false;
+    bool closePending_ = false;  // closed during the run: ends when it returns
 };
 
 }  // namespace qrb

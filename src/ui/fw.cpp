@@ -19,10 +19,10 @@
 #include <QSignalBlocker>
 #include <QTableWidget>
 
-#include "app/DefaultErrorBox.h"
 #include "firmware/SettingsFile.h"
 #include "serial/CommX.h"
 #include "ui/ComProbe.h"
+#include "ui/DefaultErrorBox.h"
 #include "ui/GridColumnSizer.h"
 #include "ui/HelpTexts.h"
 #include "ui/PosDlgs.h"
@@ -133,6 +133,12 @@ void TfrmMain::ConnectHandlers() {
                     RunGuarded([this] { grdFileListClick(); });
                 }
             });
+    // Each selection reads the header, also a click on the row that is
+    // current already: its file may have changed or gone since.
+    connect(grdFileList, &RowDragGrid::currentRowClicked, this, [this](int row) {
+        catalogue_.setCurrentRow(row);
+        RunGuarded([this] { grdFileListClick(); });
+    });
     // A dragged row changes which row is where, nothing else: the selection
     // stays with the file, and no selection step runs.
     connect(grdFileList, &RowDragGrid::rowMoved, this, [this](int from, int to) {

@@ -15,9 +15,9 @@
 #include <memory>
 #include <string>
 
-#include "app/U_About.h"
 #include "firmware/FileCatalogue.h"
 #include "ui/RowDragGrid.h"
+#include "version/U_About.h"
 #include "writing/Line.h"
 #include "writing/SharedState.h"
 

@@ -19,6 +19,9 @@ CommXLine::CommXLine(CommXOptions options) : comm_(nullptr, std::move(options)) 
         wakeDispatcherIfItWouldBlock();
     };
     receiveTimer_.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the protocol's time-outs are
+    // lower bounds.
+    receiveTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&receiveTimer_, &QTimer::timeout, [this] {
         if (events_ != nullptr) {
             events_->receiveTimerFired();

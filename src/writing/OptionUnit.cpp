@@ -35,6 +35,7 @@ constexpr std::uint8_t kProgrammingUnitLow = 0x80;
 
 // An error pair is the command byte with its top bit set, then a code.
 constexpr std::uint8_t kCheckBlankError = 0xCD;
+constexpr int kBlankAnswerCount = 2;  // the echo of 4D, then ACK
 constexpr std::uint8_t kEraseError = 0xD8;
 constexpr std::uint8_t kEraseErrorCode51 = 0x51;
 constexpr std::uint8_t kEraseErrorCode11 = 0x11;
@@ -263,15 +264,14 @@ int CheckBlank(WriteFramework& fw) {
     const CommandStep& step = kCheckBlank;
     StartStep(fw);
     SendCommandStep(fw, step);
-    // A blank unit answers ACK alone (2 bytes with the echo); only the error
-    // pair CD, code fills the awaited 3. Deciding on the first answer byte
-    // keeps a blank unit from running into the silence time-out.
-    if (!fw.WaitForReply(2, step.firstByteTimeoutMs))
-        return 1;
-    const std::uint8_t answer = ReplyByte(fw, 1);
-    if (answer == ACK)
-        return 0;
-    if (answer != kCheckBlankError || !fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs))
+    // The error pair CD, code fills the awaited 3; its code may follow CD by
+    // as long as any arrival allows. A blank unit answers ACK alone, which
+    // leaves the wait to run out after the echo and the ACK.
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs)) {
+        const bool ackAlone = fw.ReceivedCount == kBlankAnswerCount && ReplyByte(fw, 1) == ACK;
+        return ackAlone ? 0 : 1;
+    }
+    if (ReplyByte(fw, 1) != kCheckBlankError)
         return 1;
     return RefusalCode(ReplyByte(fw, 2));
 }

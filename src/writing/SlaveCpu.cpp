@@ -15,9 +15,8 @@ namespace qrb {
 namespace {
 
 constexpr std::uint8_t kLineFrameStart = 0x50;
-constexpr int kLineFrameOverhead = 4;  // start, two length bytes, check byte
-constexpr int kBar1Maximum = 49;       // cycles as lines are acknowledged
-constexpr int kBar2Maximum = 1247;     // full scale of 1248 lines
+constexpr int kBar1Maximum = 49;    // cycles as lines are acknowledged
+constexpr int kBar2Maximum = 1247;  // full scale of 1248 lines
 
 // Result codes of the line transfer.
 constexpr int kNotAcknowledged = 1;

@@ -165,6 +165,40 @@ TEST_F(CliAgainstSim, BadUsageAndBadFilesEndWithStatusTwo) {
     }
 }
 
+// Each command has its own help, also beside options it does not know; an
+// option's value may follow an equals sign or start with a dash.
+TEST_F(CliAgainstSim, EachCommandHasHelpAndOptionsAreCheckedBeforeAnyPortIsOpened) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> helps = {
+        {{"--help"}, "Usage: qrb117-cli COMMAND"},
+        {{"help"}, "Usage: qrb117-cli COMMAND"},
+        {{"ports", "-h"}, "Usage: qrb117-cli ports"},
+        {{"info", "--help"}, "Usage: qrb117-cli info FILE"},
+        {{"write", "--bogus", "--help"}, "--watchdog S"},
+        {{"encode", "--help", "a", "b", "c"}, "Usage: qrb117-cli encode IN OUT"},
+    };
+    for (const auto& [args, text] : helps) {
+        const ProcessResult r = cli(args, std::chrono::seconds(30));
+        EXPECT_EQ(r.exitStatus, 0) << args[0] << " " << r.err;
+        EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
+    }
+    const std::string sample = std::string(QRB117_SAMPLES_DIR) + "/TN508001_M_V0101.SFL";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
+        {{}, "Usage: qrb117-cli COMMAND"},
+        {{"write", "--port=COM1", "--bogus", sample}, "qrb117-cli: unknown option --bogus"},
+        {{"write", "--port", "COM1", "--watchdog", "-5", sample}, "--watchdog needs a number"},
+        {{"write", "--port=COM1", "--target=dsp", sample}, "not 'dsp'"},
+        {{"write", "--port", "COM1", sample, sample}, "write takes one FILE"},
+        {{"write", "--port", "COM1", "--attempts"}, "--attempts"},
+        {{"ports", "COM1"}, "ports takes no arguments"},
+        {{"info", sample, sample}, "info takes one FILE"},
+    };
+    for (const auto& [args, text] : errors) {
+        const ProcessResult r = cli(args, std::chrono::seconds(30));
+        EXPECT_EQ(r.exitStatus, 2) << r.err;
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CliAgainstSim, InfoShowsTargetHeaderAndChecksum) {
     const ProcessResult r = cli({"info", std::string(QRB117_SAMPLES_DIR) + "/TQX37_V0106.SFL"});
     ASSERT_EQ(r.exitStatus, 0) << r.err;

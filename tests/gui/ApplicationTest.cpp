@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "GuiTestSupport.h"
-#include "app/DefaultErrorBox.h"
+#include "ui/DefaultErrorBox.h"
 
 namespace qrb {
 namespace {

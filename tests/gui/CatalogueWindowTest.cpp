@@ -177,6 +177,23 @@ TEST_F(CatalogueOnScreen, AVanishedFileIsReportedAndTheWindowGoesOn) {
     EXPECT_EQ(w.Memo1->toPlainText(), QStringLiteral("Option 3.00"));
 }
 
+// A click on the current row reads its header again: a new header shows, a
+// file gone since is reported.
+TEST_F(CatalogueOnScreen, ClickingTheCurrentRowReadsItsHeaderAgain) {
+    TfrmMain& w = *window_;
+    ASSERT_EQ(w.grdFileList->currentRow(), 1);
+    folder_.write("TN508001_M_V0102.SFL", FirmwareText({"Master 1.02", "rebuilt"}), 1600000000);
+    ClickRow(w, 1);
+    EXPECT_EQ(w.Memo1->toPlainText(), QStringLiteral("Master 1.02\nrebuilt"));
+
+    ASSERT_EQ(std::remove(folder_.file("TN508001_M_V0102.SFL").c_str()), 0);
+    const BoxWatcher watcher;
+    ClickRow(w, 1);
+    ASSERT_EQ(watcher.boxes().size(), 1u);
+    EXPECT_TRUE(watcher.boxes()[0].text.contains(QStringLiteral("TN508001_M_V0102.SFL")));
+    EXPECT_TRUE(w.Memo1->toPlainText().isEmpty());
+}
+
 TEST_F(CatalogueOnScreen, TargetButtonsFilterTheListByMouse) {
     TfrmMain& w = *window_;
     QTest::mouseClick(w.btnMasterCPU, Qt::LeftButton);

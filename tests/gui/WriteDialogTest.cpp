@@ -10,7 +10,9 @@
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 
 #include "GuiTestSupport.h"
 #include "sim/MasterCpuModel.h"
@@ -124,6 +126,30 @@ class WriteDialogTest : public ::testing::Test {
 
     void pressWrite() { QTest::mouseClick(window_->btnWRITE, Qt::LeftButton); }
 
+    // The dialog on screen and the one modal window: the main window takes
+    // no input.
+    bool dialogHoldsTheModalState() const {
+        return dialog() != nullptr && dialog()->isVisible() &&
+               QApplication::activeModalWidget() == dialog();
+    }
+    // Clicks WRITE as the window system would deliver it, so that a modal
+    // dialog can hold it back.
+    void clickWriteThroughTheWindow() {
+        const QPoint at =
+            window_->btnWRITE->mapTo(window_.get(), window_->btnWRITE->rect().center());
+        QTest::mouseClick(window_->windowHandle(), Qt::LeftButton, {}, at);
+    }
+    // Runs action at the first 10 ms step of virtual time where condition holds.
+    void when(std::function<bool()> condition, std::function<void()> action) {
+        line_->after(Micros{10'000}, [this, condition, action] {
+            if (condition()) {
+                action();
+            } else {
+                when(condition, action);
+            }
+        });
+    }
+
     ScopedCurrentFolder folder_;
     std::vector<std::uint8_t> image_;
     sim::MasterCpuModel radio_;
@@ -216,11 +242,12 @@ TEST_F(WriteDialogTest, CancelOrEscapeDuringTheTransferEndsTheRunQuietly) {
     for (const bool byEscape : {false, true}) {
         const BoxWatcher watcher;
         const std::size_t framesBefore = radio_.frames().size();
-        window_->MakeWriteLine = [this, byEscape, framesBefore] {
+        std::size_t framesAtCancel = 0;
+        window_->MakeWriteLine = [this, byEscape, framesBefore, &framesAtCancel] {
             auto line = std::make_unique<sim::VirtualLine>(radio_, lineOptions_);
             line_ = line.get();
             // Press Cancel once a hundred frames have gone out.
-            cancelCheck_ = [this, byEscape, framesBefore] {
+            cancelCheck_ = [this, byEscape, framesBefore, &framesAtCancel] {
                 if (radio_.frames().size() < framesBefore + 100) {
                     line_->after(Micros{10'000}, cancelCheck_);
                     return;
@@ -231,6 +258,7 @@ TEST_F(WriteDialogTest, CancelOrEscapeDuringTheTransferEndsTheRunQuietly) {
                 } else {
                     dialog()->btnWCancel->click();
                 }
+                framesAtCancel = radio_.frames().size();
             };
             line->after(Micros{10'000}, cancelCheck_);
             return line;
@@ -240,12 +268,52 @@ TEST_F(WriteDialogTest, CancelOrEscapeDuringTheTransferEndsTheRunQuietly) {
             << "Cancel during a transfer asks nothing; " << byEscape << " "
             << (watcher.boxes().empty() ? "" : watcher.boxes()[0].text.toStdString());
         EXPECT_EQ(early_.lamp, QStringLiteral("red"));
-        EXPECT_LT(radio_.frames().size() - framesBefore, 1953u) << "the transfer went on";
+        EXPECT_EQ(radio_.frames().size(), framesAtCancel) << "the transfer went on";
         EXPECT_EQ(LampShown(*window_), QStringLiteral("green"));
         EXPECT_TRUE(window_->ProgressBar1->isHidden());
         EXPECT_TRUE(window_->State().StopRequested);
         EXPECT_EQ(dialog(), nullptr) << (byEscape ? "Escape" : "Cancel");
     }
+}
+
+// Cancel during the version read is lost: the transfer clears it and goes on.
+// The dialog stays on screen and modal until the run has returned, so the
+// main window cannot start a second write meanwhile.
+TEST_F(WriteDialogTest, ALostCancelKeepsTheDialogModalUntilTheRunReturns) {
+    radio_.faults().slow = sim::AnswerSelector{sim::Step::MasterVersion, 0, 1};
+    int writesStarted = 0;
+    bool modalAfterCancel = false;
+    bool modalDuringTransfer = false;
+    window_->MakeWriteLine = [&]() -> std::unique_ptr<Line> {
+        if (++writesStarted > 1)
+            throw std::runtime_error("a second write inside the running one");
+        auto line = std::make_unique<sim::VirtualLine>(radio_, lineOptions_);
+        line_ = line.get();
+        // A0, the identification command and E1 01 E2 are out: the version read.
+        when([this] { return line_->counters().bytesSent == 8 && radio_.frames().empty(); },
+             [&] {
+                 dialog()->btnWCancel->click();
+                 modalAfterCancel = dialogHoldsTheModalState();
+             });
+        when([this] { return radio_.frames().size() >= 100; },
+             [&] {
+                 modalDuringTransfer = dialogHoldsTheModalState();
+                 clickWriteThroughTheWindow();
+             });
+        return line;
+    };
+    const BoxWatcher watcher;
+    pressWrite();
+
+    EXPECT_TRUE(modalAfterCancel);
+    EXPECT_TRUE(modalDuringTransfer);
+    EXPECT_EQ(writesStarted, 1);
+    ASSERT_EQ(watcher.boxes().size(), 1u);
+    EXPECT_EQ(watcher.boxes()[0].text, QStringLiteral("Ok ?"));
+    EXPECT_EQ(radio_.frames().size(), 1953u);
+    EXPECT_EQ(radio_.memory(), image_);
+    EXPECT_TRUE(radio_.violationTexts().empty());
+    EXPECT_EQ(dialog(), nullptr);
 }
 
 TEST_F(WriteDialogTest, AFileErrorIsReportedAndTheDialogStaysUntilCancel) {

@@ -469,11 +469,35 @@ TEST_F(OptionSteps, CheckBlankErrorEndsTheWriteWithoutErasing) {
     EXPECT_EQ(bench.sentSinceMark().back(), 0x4D);
 }
 
-// A blank unit answers 4D with ACK alone: that is blank, and the next query
-// follows at once instead of after a silence time-out.
-TEST(OptionBlankUnit, AckAloneIsBlankWithoutWaiting) {
-    test::TempFolder folder("option-blank");
-    OptionBench bench(kOptionUnit, {}, test::BlankUnit());
+// Time from the last byte the unit sent until now.
+Micros SilenceSinceLastArrival(const OptionBench& bench) {
+    const auto& trace = bench.line.trace();
+    for (auto it = trace.rbegin(); it != trace.rend(); ++it) {
+        if (it->direction == sim::TraceEntry::Direction::FromRadio)
+            return bench.line.now() - it->at;
+    }
+    return Micros{-1};
+}
+
+struct BlankWaitCase {
+    const char* name;
+    bool blankUnit;
+    std::function<void(sim::OptionUnitFaults&)> fault;
+    int expected;
+};
+
+class OptionCheckBlankWait : public ::testing::TestWithParam<BlankWaitCase> {};
+
+// 4D waits for three bytes: after the echo only 5 s of silence end the wait.
+// ACK alone (a blank unit) is blank once that silence has passed; CD alone
+// is a failure after it.
+TEST_P(OptionCheckBlankWait, EndsAfterFiveSecondsOfSilence) {
+    const BlankWaitCase& c = GetParam();
+    test::TempFolder folder(std::string("option-blank-") + c.name);
+    sim::OptionUnitConfig config;
+    config.blank = c.blankUnit;
+    OptionBench bench(kOptionUnit, {}, config);
+    c.fault(bench.radio.faults());
     bench.state.SelectedFileName =
         test::WriteOptionFile(folder, "TQX37_V0999.SFL", test::OptionRuns(), false, false).path;
     ASSERT_TRUE(bench.Handshake());
@@ -482,10 +506,26 @@ TEST(OptionBlankUnit, AckAloneIsBlankWithoutWaiting) {
         ASSERT_EQ(step(bench.fw()), 0);
     ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 0);
     ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
-    const Micros start = bench.line.now();
-    EXPECT_EQ(CheckBlank(bench.fw()), 0);
-    EXPECT_LT(bench.line.now() - start, Micros{50'000});
-    EXPECT_EQ(bench.fw().ReceivedCount, 2);
+    EXPECT_EQ(CheckBlank(bench.fw()), c.expected);
+    EXPECT_GE(SilenceSinceLastArrival(bench), Micros{5'000'000});
+    EXPECT_LT(SilenceSinceLastArrival(bench), Micros{5'010'000});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, OptionCheckBlankWait,
+    ::testing::Values(BlankWaitCase{"ack_alone", true, [](auto&) {}, 0},
+                      BlankWaitCase{
+                          "cd_without_code", false,
+                          [](auto& f) { f.truncate = Answers(sim::Step::CheckBlank, 0, 1); }, 1}),
+    test::CaseName());
+
+// A code that follows CD late still counts: the write runs the erase branch.
+TEST_F(OptionSteps, ALateNotBlankCodeErasesBeforeProgramming) {
+    bench.radio.faults().split = Answers(sim::Step::CheckBlank, 0, 1);
+    bench.radio.faults().splitGap = Micros{1'500'000};
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), 0);
+    EXPECT_EQ(bench.radio.erasedBlocks(), (std::vector<int>{2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(bench.radio.acceptedAddresses().size(), 752u);
 }
 
 struct EraseCase {

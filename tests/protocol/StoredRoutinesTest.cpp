@@ -82,8 +82,7 @@ class EmbedStep : public ::testing::Test {
 
     // The exit status of the step; its messages go to `output`.
     int run() {
-        const fs::path script = fs::path(__FILE__).parent_path().parent_path().parent_path() /
-                                "src" / "writing" / "EmbedRoutines.cmake";
+        const fs::path script = QRB117_EMBED_ROUTINES_SCRIPT;
         const std::string command = "cmake -DROUTINES_DIR='" + folder.string() + "' -DOUTPUT='" +
                                     (folder / "generated.cpp").string() + "' -P '" +
                                     script.string() + "' 2>&1";

@@ -51,7 +51,7 @@ constexpr Micros kWriteSettle{30'000};
 
 }  // namespace
 
-PtyHost::PtyHost(RadioModel& model, PtyHostOptions options)
+PtyHost::PtyHost(RadioModel* model, PtyHostOptions options)
     : model_(model), options_(std::move(options)) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0) {
@@ -143,6 +143,10 @@ void PtyHost::readInput(Micros now) {
             return;  // EAGAIN: nothing waiting (EIO cannot occur: our slave fd stays open)
         }
         lastTraffic_ = now;
+        bytesFromPc_ += static_cast<std::uint64_t>(n);
+        if (model_ == nullptr) {
+            continue;
+        }
         for (ssize_t i = 0; i < n; ++i) {
             Micros at = now;
             if (options_.lineRate) {
@@ -151,13 +155,13 @@ void PtyHost::readInput(Micros now) {
                 at = std::max(now, inputLineFreeAt_) + kByteTime38400;
                 inputLineFreeAt_ = at;
             }
-            model_.receive(buffer[i], at);
+            model_->receive(buffer[i], at);
         }
     }
 }
 
 void PtyHost::collectOutput(Micros now) {
-    for (Burst& burst : model_.takeDue(now)) {
+    for (Burst& burst : model_->takeDue(now)) {
         const bool paced = options_.lineRate && burst.kind != BurstKind::Echo;
         Micros at = paced ? std::max(burst.due, outputLineFreeAt_) : burst.due;
         for (const std::uint8_t byte : burst.bytes) {
@@ -182,7 +186,7 @@ void PtyHost::writeDue(Micros now) {
     std::size_t count = 0;
     while (count < sizeof buffer && count < outgoing_.size() &&
            handOverAt(outgoing_[count].at) <= now) {
-        if (outgoing_[count].ready && !model_.connected()) {
+        if (outgoing_[count].ready && !model_->connected()) {
             // A ready byte nobody read is stale by now; the new one replaces it.
             tcflush(slave_, TCIFLUSH);
         }
@@ -225,14 +229,14 @@ void PtyHost::waitUntil(Micros next, Micros now) {
 
 std::string PtyHost::run() {
     stopRequested = 0;
-    model_.powerOn(Micros{0});
+    model_->powerOn(Micros{0});
     std::optional<Micros> drainingSince;
     for (;;) {
         if (stopRequested != 0) {
             return "signal";
         }
         Micros now = elapsed();
-        const auto vanishAt = model_.vanishAt();
+        const auto vanishAt = model_->vanishAt();
         if (!vanishAt || now < *vanishAt) {
             readInput(now);
         }
@@ -240,7 +244,7 @@ std::string PtyHost::run() {
         writeDue(now);
 
         const bool endReached =
-            model_.endCommandReceived() && outgoing_.empty() && model_.scheduled().empty();
+            model_->endCommandReceived() && outgoing_.empty() && model_->scheduled().empty();
         const bool vanishReached = vanishAt && now >= *vanishAt && outgoing_.empty();
         if (endReached || vanishReached) {
             // Keep the terminal open until the PC has read the last bytes:
@@ -261,12 +265,16 @@ std::string PtyHost::run() {
         if (options_.idleExit > Micros{0} && now - lastTraffic_ >= options_.idleExit) {
             return "idle";
         }
+        if (options_.abandonAfter > Micros{0} && model_->connected() &&
+            !model_->endCommandReceived() && now - lastTraffic_ >= options_.abandonAfter) {
+            return "abandoned";
+        }
 
         Micros next = now + Micros{1'000'000};
         if (!outgoing_.empty()) {
             next = std::min(next, handOverAt(outgoing_.front().at));
         }
-        if (const auto due = model_.nextDue()) {
+        if (const auto due = model_->nextDue()) {
             next = std::min(next, *due);
         }
         if (vanishAt && now < *vanishAt) {
@@ -274,6 +282,47 @@ std::string PtyHost::run() {
         }
         if (drainingSince) {
             next = std::min(next, now + kDrainPoll);
+        }
+        if (options_.idleExit > Micros{0}) {
+            next = std::min(next, lastTraffic_ + options_.idleExit);
+        }
+        if (options_.abandonAfter > Micros{0} && model_->connected()) {
+            next = std::min(next, lastTraffic_ + options_.abandonAfter);
+        }
+        waitUntil(next, now);
+    }
+}
+
+void PtyHost::replaceModel(RadioModel& model) {
+    model_ = &model;
+    outgoing_.clear();
+    tcflush(master_, TCIFLUSH);
+    inputLineFreeAt_ = outputLineFreeAt_ = lastTraffic_ = lastWriteAt_ = Micros{0};
+    startNs_ = monotonicNs();
+}
+
+std::string PtyHost::runWithoutUnit(Micros noiseInterval) {
+    // Text as a GPS receiver sends it: the ready byte's value occurs inside
+    // each line but never at its start.
+    static constexpr char kNoiseLine[] = "$GPGGA,000000.00,,,,,0,00,99.99,,,,,,*48\r\n";
+    stopRequested = 0;
+    Micros nextNoise = noiseInterval;
+    for (;;) {
+        if (stopRequested != 0) {
+            return "signal";
+        }
+        const Micros now = elapsed();
+        readInput(now);
+        if (noiseInterval > Micros{0} && now >= nextNoise) {
+            [[maybe_unused]] const ssize_t n = ::write(master_, kNoiseLine, sizeof kNoiseLine - 1);
+            nextNoise = now + noiseInterval;
+        }
+        if (options_.idleExit > Micros{0} && now - lastTraffic_ >= options_.idleExit) {
+            return "idle";
+        }
+        Micros next = now + Micros{1'000'000};
+        if (noiseInterval > Micros{0}) {
+            next = std::min(next, nextNoise);
         }
         if (options_.idleExit > Micros{0}) {
             next = std::min(next, lastTraffic_ + options_.idleExit);

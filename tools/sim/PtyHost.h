@@ -19,12 +19,16 @@ struct PtyHostOptions {
     std::string link;              // symbolic link to the slave side, if wanted
     Micros idleExit{0};            // exit after this long without a byte from the PC; 0: never
     Micros drainLimit{2'000'000};  // how long to wait for the PC to read the last answer
+    // A connected unit that the PC has stopped talking to this long before
+    // its end command makes way (run() returns "abandoned"); 0: never.
+    Micros abandonAfter{0};
 };
 
 class PtyHost {
   public:
-    // Opens the pseudo-terminal; throws std::system_error.
-    PtyHost(RadioModel& model, PtyHostOptions options);
+    // Opens the pseudo-terminal; throws std::system_error. Without a model
+    // the terminal has no unit behind it (see runWithoutUnit()).
+    PtyHost(RadioModel* model, PtyHostOptions options);
     ~PtyHost();
     PtyHost(const PtyHost&) = delete;
     PtyHost& operator=(const PtyHost&) = delete;
@@ -32,9 +36,19 @@ class PtyHost {
     const std::string& slavePath() const { return slavePath_; }
 
     // Runs until the end command came and the PC has read its echo, a
-    // SIGTERM or SIGINT, the idle limit, or the port vanishing on request.
-    // Returns "end-command", "signal", "idle" or "vanished".
+    // SIGTERM or SIGINT, the idle limit, the port vanishing on request or the
+    // PC giving up on the unit. Returns "end-command", "signal", "idle",
+    // "vanished" or "abandoned".
     std::string run();
+    // Puts a fresh unit behind the same terminal, for the next run(): its
+    // clock starts now, and whatever the PC sent to the previous one and did
+    // not reach it is dropped.
+    void replaceModel(RadioModel& model);
+    // A port without a unit: reads and counts what the PC sends, and with a
+    // noise interval sends a line of other bytes (never starting with the
+    // ready byte) each interval. Until a signal or the idle limit.
+    std::string runWithoutUnit(Micros noiseInterval);
+    std::uint64_t bytesFromPc() const { return bytesFromPc_; }
     bool vanished() const { return vanished_; }
 
   private:
@@ -53,7 +67,8 @@ class PtyHost {
     void waitUntil(Micros next, Micros now);
     void closeTerminal();
 
-    RadioModel& model_;
+    RadioModel* model_;
+    std::uint64_t bytesFromPc_ = 0;
     PtyHostOptions options_;
     int master_ = -1;
     int slave_ = -1;  // kept open so reads never fail while no PC is there

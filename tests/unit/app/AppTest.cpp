@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "app/DefaultErrorBox.h"
 #include "app/InstanceGuard.h"
-#include "app/U_About.h"
+#include "ui/DefaultErrorBox.h"
+#include "version/U_About.h"
 
 namespace qrb {
 namespace {

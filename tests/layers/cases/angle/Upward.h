@@ -1,0 +1,2 @@
+// The same with angle brackets.
+#include <writing/RadioQRB.h>

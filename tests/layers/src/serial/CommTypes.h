@@ -1,0 +1,2 @@
+// Stand-in for a byte-level header.
+#pragma once
