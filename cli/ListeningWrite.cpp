@@ -34,23 +34,17 @@ class RecordingHost : public WriteHost {
         lastText_ = text;
         inner_.setInstructionText(text);
     }
-    void showStatusLamp(int kind) override { inner_.showStatusLamp(kind); }
-    void setVersionLabel(int target, const std::string& text) override {
+    void showStatusLamp(StatusLamp lamp) override { inner_.showStatusLamp(lamp); }
+    void setVersionLabel(WriteTarget target, const std::string& text) override {
         version_ = text;
         inner_.setVersionLabel(target, text);
     }
-    void setProgressRange(ProgressBarId bar, int minimum, int maximum) override {
-        inner_.setProgressRange(bar, minimum, maximum);
-    }
-    void setProgressPosition(ProgressBarId bar, int position) override {
-        inner_.setProgressPosition(bar, position);
-    }
-    void setProgressVisible(ProgressBarId bar, bool visible) override {
-        inner_.setProgressVisible(bar, visible);
-    }
-    void hideDialog() override { inner_.hideDialog(); }
-    void showDialog() override { inner_.showDialog(); }
-    void closeDialog() override { inner_.closeDialog(); }
+    void workStarted(WorkPhase phase, int total) override { inner_.workStarted(phase, total); }
+    void workProgressed(const WorkProgress& progress) override { inner_.workProgressed(progress); }
+    void workEnded() override { inner_.workEnded(); }
+    void showingOutcome() override { inner_.showingOutcome(); }
+    void retrying() override { inner_.retrying(); }
+    void runEnding() override { inner_.runEnding(); }
     bool askProblemOnComPort() override {
         const bool again = inner_.askProblemOnComPort();
         if (again) {

@@ -11,24 +11,21 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 ProgressDisplay::ProgressDisplay(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
 
-void ProgressDisplay::begin(const std::string& phase, int first, int last) {
+void ProgressDisplay::begin(const std::string& phase, int total) {
     finish();
     phase_ = phase;
-    first_ = first;
-    last_ = std::max(first, last);
+    total_ = std::max(total, 0);
     lastTenth_ = -1;
     active_ = true;
     started_ = std::chrono::steady_clock::now();
     lastDraw_ = {};
 }
 
-void ProgressDisplay::update(int position) {
+void ProgressDisplay::update(int done) {
     if (!active_) {
         return;
     }
-    const int span = last_ - first_;
-    const double fraction =
-        span <= 0 ? 1.0 : std::clamp(double(position - first_) / double(span), 0.0, 1.0);
+    const double fraction = total_ <= 0 ? 1.0 : std::clamp(double(done) / double(total_), 0.0, 1.0);
     if (terminal_) {
         const auto now = std::chrono::steady_clock::now();
         if (fraction < 1.0 && now - lastDraw_ < kRedrawInterval) {

@@ -12,9 +12,9 @@ class ProgressDisplay {
   public:
     ProgressDisplay(std::FILE* out, bool terminal);
 
-    // Starts a phase that runs from first to last (inclusive positions).
-    void begin(const std::string& phase, int first, int last);
-    void update(int position);
+    // Starts a phase of total units.
+    void begin(const std::string& phase, int total);
+    void update(int done);
     // Ends the current line on a terminal; idempotent.
     void finish();
 
@@ -24,8 +24,7 @@ class ProgressDisplay {
     std::FILE* out_;
     bool terminal_;
     std::string phase_;
-    int first_ = 0;
-    int last_ = 0;
+    int total_ = 0;
     int lastTenth_ = -1;
     bool active_ = false;
     std::chrono::steady_clock::time_point started_;

@@ -8,7 +8,7 @@ namespace qrb::cli {
 
 namespace {
 
-const char* UnitName(int target) {
+const char* UnitName(WriteTarget target) {
     switch (target) {
         case 0:
             return "Master CPU";
@@ -25,11 +25,6 @@ std::string Lowered(std::string text) {
     }
     return text;
 }
-
-// The window's bars: Bar1 cycles during block transfers (max 49 or 29) and
-// counts a routine's bytes otherwise; Bar2 follows the transfer.
-constexpr int kCyclingMaximumMaster = 49;
-constexpr int kCyclingMaximumOption = 29;
 
 }  // namespace
 
@@ -51,8 +46,8 @@ bool AskLine(const std::string& prompt, std::string& answer) {
     return static_cast<bool>(std::getline(std::cin, answer));
 }
 
-TerminalHost::TerminalHost(HostAnswers answers, TransferSpan transfer, bool stderrIsTerminal)
-    : answers_(answers), transfer_(transfer), progress_(stderr, stderrIsTerminal) {}
+TerminalHost::TerminalHost(HostAnswers answers, bool stderrIsTerminal)
+    : answers_(answers), progress_(stderr, stderrIsTerminal) {}
 
 void TerminalHost::activity() {
     if (onActivity_) {
@@ -71,39 +66,26 @@ void TerminalHost::setInstructionText(const std::string& text) {
     std::fflush(stdout);
 }
 
-void TerminalHost::showStatusLamp(int /*kind*/) {}
-
-void TerminalHost::setVersionLabel(int target, const std::string& text) {
+void TerminalHost::setVersionLabel(WriteTarget target, const std::string& text) {
     activity();
     progress_.finish();
     std::printf("%s version: %s\n", UnitName(target), text.c_str());
     std::fflush(stdout);
 }
 
-void TerminalHost::setProgressRange(ProgressBarId bar, int /*minimum*/, int maximum) {
-    if (bar == ProgressBarId::Bar2) {
-        routinePhase_ = false;
-        progress_.begin("Writing firmware", transfer_.first, transfer_.last);
-        return;
-    }
-    if (maximum != kCyclingMaximumMaster && maximum != kCyclingMaximumOption) {
-        routinePhase_ = true;
-        progress_.begin("Loading routine", 0, maximum);
-    }
-}
-
-void TerminalHost::setProgressPosition(ProgressBarId bar, int position) {
+void TerminalHost::workStarted(WorkPhase phase, int total) {
+    progress_.begin(PhaseName(phase), total);
     activity();
-    if (bar == ProgressBarId::Bar2 || (bar == ProgressBarId::Bar1 && routinePhase_)) {
-        progress_.update(position);
-    }
+    progress_.update(0);
 }
 
-void TerminalHost::setProgressVisible(ProgressBarId /*bar*/, bool visible) {
-    if (!visible) {
-        progress_.finish();
-        routinePhase_ = false;
-    }
+void TerminalHost::workProgressed(const WorkProgress& progress) {
+    activity();
+    progress_.update(progress.done);
+}
+
+void TerminalHost::workEnded() {
+    progress_.finish();
 }
 
 bool TerminalHost::askProblemOnComPort() {

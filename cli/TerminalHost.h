@@ -18,30 +18,23 @@ struct HostAnswers {
     bool interactive = false;           // standard input is a terminal
 };
 
-// Where the last bar of a transfer ends, so the progress shown is the part
-// of the work done, not the position on the window's bar.
-struct TransferSpan {
-    int first = 0;
-    int last = 0;
-};
-
 class TerminalHost : public WriteHost {
   public:
-    TerminalHost(HostAnswers answers, TransferSpan transfer, bool stderrIsTerminal);
+    TerminalHost(HostAnswers answers, bool stderrIsTerminal);
 
     // Called whenever the run shows that it moves on (a watchdog listens).
     void setOnActivity(std::function<void()> callback) { onActivity_ = std::move(callback); }
-    bool dialogClosed() const { return dialogClosed_; }
 
     void setInstructionText(const std::string& text) override;
-    void showStatusLamp(int kind) override;
-    void setVersionLabel(int target, const std::string& text) override;
-    void setProgressRange(ProgressBarId bar, int minimum, int maximum) override;
-    void setProgressPosition(ProgressBarId bar, int position) override;
-    void setProgressVisible(ProgressBarId bar, bool visible) override;
-    void hideDialog() override {}
-    void showDialog() override { dialogClosed_ = false; }
-    void closeDialog() override { dialogClosed_ = true; }
+    void showStatusLamp(StatusLamp /*lamp*/) override {}
+    void setVersionLabel(WriteTarget target, const std::string& text) override;
+    void workStarted(WorkPhase phase, int total) override;
+    void workProgressed(const WorkProgress& progress) override;
+    void workEnded() override;
+    // The terminal has no dialog to move.
+    void showingOutcome() override {}
+    void retrying() override {}
+    void runEnding() override {}
     bool askProblemOnComPort() override;
     bool askOkConfirmation() override;
     void showError(const std::string& message) override;
@@ -50,11 +43,8 @@ class TerminalHost : public WriteHost {
     void activity();
 
     HostAnswers answers_;
-    TransferSpan transfer_;
     ProgressDisplay progress_;
     int attemptsMade_ = 1;
-    bool routinePhase_ = false;
-    bool dialogClosed_ = false;
     std::string lastText_;
     std::function<void()> onActivity_;
 };

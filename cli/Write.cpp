@@ -130,17 +130,6 @@ CommXOptions PortReach(const PortChoice& port) {
     return reach;
 }
 
-TransferSpan SpanFor(const FileFacts& facts) {
-    switch (facts.target) {
-        case kMasterCpu:
-            return {0, 2048};
-        case kSlaveCpu:
-            return {0, std::max(0, facts.slaveLineCount - 1)};
-        default:
-            return facts.header.WriteAllAreas ? TransferSpan{0, 1023} : TransferSpan{15, 767};
-    }
-}
-
 }  // namespace
 
 int RunWrite(const Arguments& args) {
@@ -175,12 +164,11 @@ int RunWrite(const Arguments& args) {
     answers.attemptsGiven = options.attempts.has_value();
     answers.interactive = ::isatty(STDIN_FILENO) != 0;
     if (options.port == kAutoPort || options.repeat) {
-        return RunListeningWrite({options.port, port.number, port.devicePath, options.repeat,
-                                  options.logFile, options.watchdogSeconds, trace.get(),
-                                  options.file, facts, [&] {
-                                      return std::make_unique<TerminalHost>(
-                                          answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
-                                  }});
+        return RunListeningWrite(
+            {options.port, port.number, port.devicePath, options.repeat, options.logFile,
+             options.watchdogSeconds, trace.get(), options.file, facts, [&] {
+                 return std::make_unique<TerminalHost>(answers, ::isatty(STDERR_FILENO) != 0);
+             }});
     }
 
     SharedState state;
@@ -189,7 +177,7 @@ int RunWrite(const Arguments& args) {
     state.WriteAllAreas = facts.header.WriteAllAreas;
     state.ComPortNumber = port.number;
 
-    TerminalHost host(answers, SpanFor(facts), ::isatty(STDERR_FILENO) != 0);
+    TerminalHost host(answers, ::isatty(STDERR_FILENO) != 0);
 
     CommXLine portLine(PortReach(port));
     TracingLine line(portLine, trace.get());

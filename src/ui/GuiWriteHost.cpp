@@ -16,12 +16,12 @@ void GuiWriteHost::setInstructionText(const std::string& text) {
     main_.Label1->repaint();
 }
 
-void GuiWriteHost::showStatusLamp(int kind) {
-    main_.ShowStatusLamp(kind);
+void GuiWriteHost::showStatusLamp(StatusLamp lamp) {
+    main_.ShowStatusLamp(lamp);
     main_.StatusBar1->repaint();
 }
 
-void GuiWriteHost::setVersionLabel(int target, const std::string& text) {
+void GuiWriteHost::setVersionLabel(WriteTarget target, const std::string& text) {
     if (QLabel* label = main_.VersionLabel(target)) {
         label->setText(QString::fromStdString(text));
         label->repaint();
@@ -32,27 +32,27 @@ QProgressBar* GuiWriteHost::Bar(ProgressBarId bar) const {
     return bar == ProgressBarId::Bar1 ? main_.ProgressBar1 : main_.ProgressBar2;
 }
 
-void GuiWriteHost::setProgressRange(ProgressBarId bar, int minimum, int maximum) {
+void GuiWriteHost::setRange(ProgressBarId bar, int minimum, int maximum) {
     Bar(bar)->setRange(minimum, maximum);
 }
 
-void GuiWriteHost::setProgressPosition(ProgressBarId bar, int position) {
+void GuiWriteHost::setPosition(ProgressBarId bar, int position) {
     Bar(bar)->setValue(position);  // a progress bar repaints itself when it shows a change
 }
 
-void GuiWriteHost::setProgressVisible(ProgressBarId bar, bool visible) {
+void GuiWriteHost::setVisible(ProgressBarId bar, bool visible) {
     Bar(bar)->setVisible(visible);
 }
 
-void GuiWriteHost::hideDialog() {
+void GuiWriteHost::showingOutcome() {
     dialog_.hide();
 }
 
-void GuiWriteHost::showDialog() {
+void GuiWriteHost::retrying() {
     dialog_.show();
 }
 
-void GuiWriteHost::closeDialog() {
+void GuiWriteHost::runEnding() {
     dialog_.CloseDialog();
 }
 

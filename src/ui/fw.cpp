@@ -193,7 +193,7 @@ void TfrmMain::FormCreate() {
     ShowComPort();
     // 13.-14.
     cmbBRT->setCurrentIndex(3);
-    ShowStatusLamp(kLampGreen);
+    ShowStatusLamp(StatusLamp::Green);
     // 15. Qt gives the main window the program's only taskbar entry; its
     //     dialogs are transient children and get none.
 }
@@ -230,23 +230,23 @@ void TfrmMain::ShowComPort() {
 
 // ---------------------------------------------------- shared with the run
 
-void TfrmMain::ShowStatusLamp(int kind) {
+void TfrmMain::ShowStatusLamp(StatusLamp lamp) {
     QLabel* shown = nullptr;
-    switch (kind) {
-        case kLampRed:
+    switch (lamp) {
+        case StatusLamp::Red:
             shown = imgRed;
             break;
-        case kLampYellow:
+        case StatusLamp::Yellow:
             shown = imgYellow;
             break;
-        case kLampGreen:
+        case StatusLamp::Green:
             shown = imgGreen;
             break;
         default:
             return;
     }
-    for (QLabel* lamp : {imgGreen, imgRed, imgYellow}) {
-        lamp->setVisible(lamp == shown);
+    for (QLabel* picture : {imgGreen, imgRed, imgYellow}) {
+        picture->setVisible(picture == shown);
     }
 }
 

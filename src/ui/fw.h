@@ -20,6 +20,7 @@
 #include "version/U_About.h"
 #include "writing/Line.h"
 #include "writing/SharedState.h"
+#include "writing/WriteHost.h"
 
 class QComboBox;
 class QFrame;
@@ -32,11 +33,6 @@ namespace qrb {
 
 class TargetButton;
 class TCommX;
-
-// Status lamp kinds of ShowStatusLamp.
-inline constexpr int kLampRed = 2;
-inline constexpr int kLampYellow = 4;
-inline constexpr int kLampGreen = 5;
 
 class TfrmMain : public QWidget {
     Q_OBJECT
@@ -59,8 +55,8 @@ class TfrmMain : public QWidget {
     std::function<std::unique_ptr<Line>()> MakeWriteLine;
 
     // --- Offered to the write run ---
-    // 2 red, 4 yellow, 5 green; any other value changes nothing.
-    void ShowStatusLamp(int kind);
+    // Shows the one lamp asked for; a value that names no lamp changes nothing.
+    void ShowStatusLamp(StatusLamp lamp);
     // Label1, the instruction area; the text as given (lines joined by CR LF).
     void SetInstructionText(const QString& text);
     QString InstructionText() const { return instructionText_; }

@@ -3,7 +3,9 @@
 // radio (or refused and sent again), then the closing sequence.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <numeric>
 #include <stdexcept>
 
 #include "firmware/SrecImage.h"
@@ -30,33 +32,31 @@ constexpr int kNakCodePosition = kAnswerPosition + 3;  // 136
 constexpr std::uint8_t kFirstRetryableCode = 8;
 constexpr int kMaxFrameSends = 3;
 
-constexpr int kArmBeforeFrameMs = 5000;
-constexpr int kPauseAfterFrameMs = 2;
-constexpr int kFirstAnswerTimeoutMs = 10000;
-constexpr int kTrailerTimeoutMs = 500;
+using std::chrono::milliseconds;
+constexpr milliseconds kPauseAfterFrame{2};
+constexpr milliseconds kFirstAnswerTimeout{10000};
+constexpr milliseconds kTrailerTimeout{500};
 
-constexpr int kBar1Maximum = 49;  // Bar1 cycles through 0..49
-constexpr int kBar2Maximum = 2048;
-
-// The block order on the line. Bar2 shows block + bar2Offset after the block;
-// Bar1 the same modulo 50, except for block 0, which leaves it where it is.
-// Blocks 4..34 and 96..159 are never sent.
+// The block order on the line. After a block, the image blocks passed are
+// block + passedOffset: the blocks a phase leaves out (4..34 and 96..159,
+// never sent) count as passed once the next phase begins, so block 0, sent
+// last, leaves all 2048 passed.
 struct Phase {
     int firstBlock;
     int lastBlock;
-    int bar2Offset;
-    bool movesBar1;
+    int passedOffset;
 };
 constexpr std::array<Phase, 4> kPhases = {{
-    {160, 2047, -159, true},
-    {35, 95, 1918, true},
-    {1, 3, 2044, true},
-    {0, 0, 2048, false},
+    {160, 2047, -159},
+    {35, 95, 1918},
+    {1, 3, 2044},
+    {0, 0, 2048},
 }};
 
-constexpr int kResultOk = 0;
-constexpr int kResultFailed = 1;
-constexpr int kResultNoAnswer = 2;
+constexpr int kFramesSent = std::accumulate(
+    kPhases.begin(), kPhases.end(), 0,
+    [](int sum, const Phase& phase) { return sum + phase.lastBlock - phase.firstBlock + 1; });
+static_assert(kFramesSent == 1953);
 
 void BuildFrame(Frame& frame, const FirmwareImage& image, int block) {
     frame[0] = 0xE0;
@@ -68,55 +68,49 @@ void BuildFrame(Frame& frame, const FirmwareImage& image, int block) {
     frame[kFrameSize - 1] = WriteFramework::ByteSum(frame.data(), kFrameSize - 1);
 }
 
-void PrepareBar(WriteHost& host, ProgressBarId bar, int maximum) {
-    host.setProgressRange(bar, 0, maximum);
-    host.setProgressPosition(bar, 0);
-    host.setProgressVisible(bar, true);
-}
-
 // Outcome of one block: sent and acknowledged, acknowledged without its
 // trailer (the transfer goes on but has failed), or the transfer must stop.
 enum class BlockOutcome { Accepted, TrailerMissing, Stop };
 
 struct BlockResult {
     BlockOutcome outcome;
-    int stopResult;  // the transfer's result when outcome is Stop
+    StepResult stopResult;  // the transfer's result when outcome is Stop
 };
 
 // Sends one frame until it is accepted, refused for good, or the radio stays
 // silent; a refusal with a code of 8 or more allows up to three sends.
 BlockResult SendBlock(WriteFramework& fw, const Frame& frame, int block) {
     SharedState& state = fw.state();
-    fw.ReplyTimedOut = false;
-    fw.ArmReceiveTimer(kArmBeforeFrameMs);
+    fw.StartStep();
     for (int sends = 1;; ++sends) {
         fw.ReceivedCount = 0;
         fw.SendBytes(frame.data(), kFrameSize);
         // Cancel may have been pressed while a full transmit queue let events
         // through. Block 0, the last frame, is always seen through to its answer.
         if (block != 0 && state.StopRequested)
-            return {BlockOutcome::Stop, kResultFailed};
+            return {BlockOutcome::Stop, StepResult::Failed};
 
-        fw.Sleep(kPauseAfterFrameMs);
-        if (!fw.WaitForReply(kAnswerPosition + 1, kFirstAnswerTimeoutMs)) {
-            return {BlockOutcome::Stop, kResultNoAnswer};
+        fw.Sleep(kPauseAfterFrame);
+        if (!fw.WaitForReply(kAnswerPosition + 1, kFirstAnswerTimeout)) {
+            return {BlockOutcome::Stop, StepResult::NoReply};
         }
         const std::uint8_t answer = fw.ReceiveBuffer[kAnswerPosition];
         if (answer == ACK) {
-            const bool trailer = fw.WaitForReply(kAckReplyCount, kTrailerTimeoutMs);
-            return {trailer ? BlockOutcome::Accepted : BlockOutcome::TrailerMissing, kResultOk};
+            const bool trailer = fw.WaitForReply(kAckReplyCount, kTrailerTimeout);
+            return {trailer ? BlockOutcome::Accepted : BlockOutcome::TrailerMissing,
+                    StepResult::Ok};
         }
         if (answer != NAK)
-            return {BlockOutcome::Stop, kResultFailed};
+            return {BlockOutcome::Stop, StepResult::Failed};
 
         // Without its four bytes the refusal has no code; the byte at the
         // code's place would be left from an earlier reply.
-        if (!fw.WaitForReply(kNakReplyCount, kTrailerTimeoutMs)) {
-            return {BlockOutcome::Stop, kResultFailed};
+        if (!fw.WaitForReply(kNakReplyCount, kTrailerTimeout)) {
+            return {BlockOutcome::Stop, StepResult::Failed};
         }
         const std::uint8_t code = fw.ReceiveBuffer[kNakCodePosition];
         if (code < kFirstRetryableCode || sends >= kMaxFrameSends) {
-            return {BlockOutcome::Stop, kResultFailed};
+            return {BlockOutcome::Stop, StepResult::Failed};
         }
         fw.ReplyTimedOut = false;
     }
@@ -124,7 +118,7 @@ BlockResult SendBlock(WriteFramework& fw, const Frame& frame, int block) {
 
 }  // namespace
 
-int TransferMasterImage(WriteFramework& fw) {
+StepResult TransferMasterImage(WriteFramework& fw) {
     SharedState& state = fw.state();
     WriteHost& host = fw.host();
 
@@ -133,39 +127,37 @@ int TransferMasterImage(WriteFramework& fw) {
     if (image.bytes.size() != kMasterImageSize) {
         throw std::logic_error("Master CPU image of the wrong size");
     }
-    PrepareBar(host, ProgressBarId::Bar1, kBar1Maximum);
-    PrepareBar(host, ProgressBarId::Bar2, kBar2Maximum);
+    host.workStarted(WorkPhase::MasterBlocks, kFramesSent);
     fw.ChecksumText = ChecksumText(image.checksum);
 
-    int result = kResultOk;
+    StepResult result = StepResult::Ok;
     state.StopRequested = false;  // a Cancel before the first frame is forgotten
     Frame frame{};
+    int framesDone = 0;
     for (const Phase& phase : kPhases) {
         for (int block = phase.firstBlock; block <= phase.lastBlock; ++block) {
             BuildFrame(frame, image, block);
             const BlockResult sent = SendBlock(fw, frame, block);
             if (sent.outcome == BlockOutcome::Stop)
                 return sent.stopResult;
+            ++framesDone;
             if (sent.outcome == BlockOutcome::Accepted) {
-                const int position = block + phase.bar2Offset;
-                if (phase.movesBar1) {
-                    host.setProgressPosition(ProgressBarId::Bar1, position % (kBar1Maximum + 1));
-                }
-                host.setProgressPosition(ProgressBarId::Bar2, position);
+                host.workProgressed(
+                    {WorkPhase::MasterBlocks, framesDone, kFramesSent, block + phase.passedOffset});
             } else {
-                result = kResultFailed;  // the remaining blocks are still sent
+                result = StepResult::Failed;  // the remaining blocks are still sent
             }
             fw.ProcessMessages();
             if (state.StopRequested)
-                return kResultFailed;
+                return StepResult::Failed;
         }
     }
     return result;
 }
 
-int WriteMasterCpu(WriteFramework& fw) {
-    const int result = TransferMasterImage(fw);
-    if (result == kResultOk) {
+StepResult WriteMasterCpu(WriteFramework& fw) {
+    const StepResult result = TransferMasterImage(fw);
+    if (IsOk(result)) {
         fw.FinishSuccessfulWrite(fw.ChecksumText);
     }
     return result;

@@ -3,6 +3,7 @@
 // unit has echoed the rest, then the end frame.
 #include <algorithm>
 #include <array>
+#include <chrono>
 
 #include "firmware/SrecImage.h"
 #include "writing/OptionUnit.h"
@@ -18,14 +19,22 @@ constexpr int kFrameSize = 1 + 4 + kBlockSize + 1;                            //
 constexpr int kFrameBodySize = kFrameSize - 1;  // sent before the check byte
 constexpr std::uint8_t kFrameStart = 0x50;
 
-constexpr int kByteGapMs = 4;
-constexpr int kBeforeEchoWaitMs = 2;
-constexpr int kBar1Cycle = 30;
+using std::chrono::milliseconds;
+constexpr milliseconds kByteGap{4};
+constexpr milliseconds kBeforeEchoWait{2};
+constexpr milliseconds kFrameEchoTimeout{10000};
+constexpr milliseconds kBlockAnswerTimeout{500};
+constexpr milliseconds kEndFrameAnswerTimeout{5000};
 
 // Blocks 16..767 (addresses 800..17FFF) hold the unit's program; the rest
 // only when the file's header asks for all areas.
+constexpr int kFirstProgramBlock = 16;
+constexpr int kLastProgramBlock = 767;
 bool BlockIsSent(int block, bool allAreas) {
-    return allAreas || (block >= 16 && block <= 767);
+    return allAreas || (block >= kFirstProgramBlock && block <= kLastProgramBlock);
+}
+int BlocksSent(bool allAreas) {
+    return allAreas ? kBlockCount : kLastProgramBlock - kFirstProgramBlock + 1;
 }
 
 void BuildBlockFrame(std::array<std::uint8_t, kFrameSize>& frame, const FirmwareImage& image,
@@ -45,65 +54,66 @@ void BuildBlockFrame(std::array<std::uint8_t, kFrameSize>& frame, const Firmware
 void SendPaced(WriteFramework& fw, const std::uint8_t* bytes, int count) {
     for (int i = 0; i < count; ++i) {
         fw.SendByte(bytes[i]);
-        fw.Sleep(kByteGapMs);
+        fw.Sleep(kByteGap);
     }
 }
 
 // One block: the frame without its check byte, the echo of those 133 bytes,
 // then the check byte, its echo and the unit's ACK at index 134.
 bool SendBlock(WriteFramework& fw, const std::array<std::uint8_t, kFrameSize>& frame) {
-    fw.ReplyTimedOut = false;
-    fw.ArmReceiveTimer(5000);
+    fw.StartStep();
     fw.ReceivedCount = 0;
     SendPaced(fw, frame.data(), kFrameBodySize);
-    fw.Sleep(kBeforeEchoWaitMs);
-    if (!fw.WaitForReply(kFrameBodySize, 10000))
+    fw.Sleep(kBeforeEchoWait);
+    if (!fw.WaitForReply(kFrameBodySize, kFrameEchoTimeout))
         return false;
     fw.SendByte(frame[kFrameSize - 1]);
-    return fw.WaitForReply(kFrameSize + 1, 500) && fw.ReceiveBuffer[kFrameSize] == ACK;
+    return fw.WaitForReply(kFrameSize + 1, kBlockAnswerTimeout) &&
+           fw.ReceiveBuffer[kFrameSize] == ACK;
 }
 
 }  // namespace
 
-int TransferOptionImage(WriteFramework& fw) {
+StepResult TransferOptionImage(WriteFramework& fw) {
     SharedState& state = fw.state();
     const FirmwareImage image =
         BuildSrecImage(state.SelectedFileName, kOptionImageSize, state.KeyIndex);
     return TransferOptionImage(fw, image);
 }
 
-int TransferOptionImage(WriteFramework& fw, const FirmwareImage& image) {
+StepResult TransferOptionImage(WriteFramework& fw, const FirmwareImage& image) {
     if (image.bytes.size() != kOptionImageSize)
-        return 1;  // never read or send beyond the image
+        return StepResult::Failed;  // never read or send beyond the image
     WriteHost& host = fw.host();
-    host.setProgressRange(ProgressBarId::Bar1, 0, kBar1Cycle - 1);
-    host.setProgressRange(ProgressBarId::Bar2, 0, kBlockCount - 1);
-    host.setProgressPosition(ProgressBarId::Bar2, 0);
-    host.setProgressVisible(ProgressBarId::Bar2, true);
+    const bool allAreas = fw.state().WriteAllAreas;
+    const int total = BlocksSent(allAreas);
+    host.workStarted(WorkPhase::OptionBlocks, total);
     fw.ChecksumText = ChecksumText(image.checksum);
 
     // A Cancel pressed while the file was read is forgotten here.
     fw.state().StopRequested = false;
-    const bool allAreas = fw.state().WriteAllAreas;
     std::array<std::uint8_t, kFrameSize> frame{};
+    int sent = 0;
     for (int block = 0; block < kBlockCount; ++block) {
         if (!BlockIsSent(block, allAreas)) {
-            host.setProgressPosition(ProgressBarId::Bar2, block);
+            host.workProgressed({WorkPhase::OptionBlocks, sent, total, block});
             continue;
         }
         BuildBlockFrame(frame, image, block);
         if (!SendBlock(fw, frame))
-            return 1;
-        host.setProgressPosition(ProgressBarId::Bar1, block % kBar1Cycle);
-        host.setProgressPosition(ProgressBarId::Bar2, block);
+            return StepResult::Failed;
+        host.workProgressed({WorkPhase::OptionBlocks, ++sent, total, block});
         fw.ProcessMessages();
         if (fw.state().StopRequested)
-            return 1;
+            return StepResult::Failed;
     }
 
     fw.ReceivedCount = 0;
     SendPaced(fw, EndFrame.data(), static_cast<int>(EndFrame.size()));
-    return fw.WaitForReply(7, 5000) && fw.ReceiveBuffer[6] == ACK ? 0 : 1;
+    const int endAnswer = static_cast<int>(EndFrame.size());
+    const bool acknowledged = fw.WaitForReply(endAnswer + 1, kEndFrameAnswerTimeout) &&
+                              fw.ReceiveBuffer[endAnswer] == ACK;
+    return acknowledged ? StepResult::Ok : StepResult::Failed;
 }
 
 }  // namespace qrb

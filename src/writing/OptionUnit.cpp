@@ -5,13 +5,18 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "writing/TargetProcedures.h"
 
 namespace qrb {
 
 namespace {
+
+using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 
 constexpr std::uint8_t kQueryProgrammingUnitBytes[] = {0x27};
 constexpr std::uint8_t kSelectDeviceBytes[] = {0x10, 0x04, 0x30, 0x31, 0x30, 0x31, 0x2A};
@@ -26,8 +31,7 @@ constexpr std::uint8_t kSelectEraseBytes[] = {0x48};
 constexpr std::uint8_t kSelectProgrammingBytes[] = {0x43};
 constexpr std::uint8_t kReadUnitChecksumBytes[] = {0x4B};
 
-constexpr int kStepTimerMs = 5000;  // the receive timer armed at the start of every step
-constexpr int kAfterCommandMs = 2;
+constexpr milliseconds kAfterCommand{2};
 
 // The programming unit the image transfer is built for: 128-byte blocks.
 constexpr std::uint8_t kProgrammingUnitHigh = 0x00;
@@ -42,66 +46,87 @@ constexpr std::uint8_t kEraseErrorCode11 = 0x11;
 
 constexpr std::uint8_t kEraseCommand = 0x58;
 constexpr std::uint8_t kEraseEndBlock = 0xFF;
-constexpr int kEraseByteGapMs = 3;
-constexpr int kErasePauseMs = 1400;  // the unit erases a block before it answers
-constexpr int kAfterEraseMs = 1000;
-constexpr int kRoutineByteGapMs = 3;
-constexpr int kAfterBaseRoutineMs = 1000;
+constexpr milliseconds kEraseByteGap{3};
+constexpr milliseconds kErasePause{1400};  // the unit erases a block before it answers
+constexpr milliseconds kAfterErase{1000};
+constexpr milliseconds kRoutineByteGap{3};
+constexpr milliseconds kAfterBaseRoutine{1000};
+
+// An erase command's four bytes come back before its answer: ACK, or the
+// error pair D8 and a code.
+constexpr int kEraseAnswerPosition = 4;
+constexpr milliseconds kEraseAnswerTimeout{5000};
+constexpr milliseconds kEraseEndAnswerTimeout{500};
+constexpr milliseconds kErrorCodeTimeout{500};  // the code that follows an error byte
+constexpr milliseconds kRoutineAnswerTimeout{5000};
 
 constexpr int kEnterPolls = 10;
-constexpr int kEnterPollSleepMs = 500;
+constexpr milliseconds kEnterPollSleep{500};
 
 // A code that the unit sent in place of ACK is the step's result; 0 cannot
-// stand for a refusal, so it becomes 1.
-int RefusalCode(std::uint8_t code) {
-    return code != 0 ? code : 1;
+// stand for a refusal, so it becomes Failed.
+StepResult RefusalCode(std::uint8_t code) {
+    return code != 0 ? UnitCode(code) : StepResult::Failed;
 }
 
 std::uint8_t ReplyByte(const WriteFramework& fw, int index) {
     return fw.ReceiveBuffer[index];
 }
 
-void StartStep(WriteFramework& fw) {
-    fw.ReplyTimedOut = false;
-    fw.ArmReceiveTimer(kStepTimerMs);
+// Runs steps in order until one fails: that step's result, or Ok.
+template <class... Steps>
+StepResult FirstFailure(WriteFramework& fw, Steps... steps) {
+    StepResult result = StepResult::Ok;
+    ((result = steps(fw), IsOk(result)) && ...);
+    return result;
 }
 
 void SendEraseCommand(WriteFramework& fw, std::uint8_t block) {
     const std::uint8_t check = static_cast<std::uint8_t>(0xA7 - block);
     for (std::uint8_t byte : {kEraseCommand, std::uint8_t{0x01}, block, check}) {
         fw.SendByte(byte);
-        fw.Sleep(kEraseByteGapMs);
+        fw.Sleep(kEraseByteGap);
     }
 }
 
-// The answer to an erase command stands after its 4-byte echo.
-int EraseAnswer(WriteFramework& fw) {
-    if (!fw.WaitForReply(5, 5000))
-        return 1;
-    if (ReplyByte(fw, 4) == ACK)
-        return 0;
-    if (!fw.WaitForReply(6, 500) || ReplyByte(fw, 4) != kEraseError)
-        return 1;
-    switch (ReplyByte(fw, 5)) {
+StepResult EraseAnswer(WriteFramework& fw) {
+    if (!fw.WaitForReply(kEraseAnswerPosition + 1, kEraseAnswerTimeout))
+        return StepResult::Failed;
+    if (ReplyByte(fw, kEraseAnswerPosition) == ACK)
+        return StepResult::Ok;
+    if (!fw.WaitForReply(kEraseAnswerPosition + 2, kErrorCodeTimeout) ||
+        ReplyByte(fw, kEraseAnswerPosition) != kEraseError)
+        return StepResult::Failed;
+    switch (ReplyByte(fw, kEraseAnswerPosition + 1)) {
         case kEraseErrorCode51:
-            return 5;
+            return StepResult::EraseRefused51;
         case kEraseErrorCode11:
-            return 10;
+            return StepResult::EraseRefused11;
         default:
-            return 1;
+            return StepResult::Failed;
     }
 }
 
-// With the unit's memory not blank: its status, erase selection, the erase
-// routine and the erase commands; the first failure's code, or 0.
-int EraseUnit(WriteFramework& fw) {
-    if (int r = QueryBootStatus(fw))
-        return r;
-    if (int r = SelectErase(fw))
-        return r;
-    if (int r = SendRoutine(fw, EraseRoutine()))
-        return r;
-    return EraseBlocks(fw);
+StepResult LoadBaseRoutine(WriteFramework& fw) {
+    const StepResult result = SendRoutine(fw, BaseRoutine());
+    if (IsOk(result))
+        fw.Sleep(kAfterBaseRoutine);
+    return result;
+}
+StepResult LoadEraseRoutine(WriteFramework& fw) {
+    return SendRoutine(fw, EraseRoutine());
+}
+StepResult LoadProgramRoutine(WriteFramework& fw) {
+    return SendRoutine(fw, ProgramRoutine());
+}
+
+// A unit whose memory is not blank gives its status, has the erase selected,
+// the erase routine loaded and its blocks erased.
+StepResult CheckBlankOrErase(WriteFramework& fw) {
+    const StepResult blank = CheckBlank(fw);
+    if (blank != StepResult::NotBlank)
+        return blank;
+    return FirstFailure(fw, QueryBootStatus, SelectErase, LoadEraseRoutine, EraseBlocks);
 }
 
 }  // namespace
@@ -110,17 +135,17 @@ int EraseUnit(WriteFramework& fw) {
 // Columns: name, command bytes, pause before sending (ms), awaited bytes (echo
 // included), first-byte time-out (ms), sends at most, StopRequested rule,
 // ReceivedCount cleared again just before the wait.
-const CommandStep kQueryProgrammingUnit {"QueryProgrammingUnit",  kQueryProgrammingUnitBytes,  10,  6,  500, 3, StopRule::EndsStep,          true};
-const CommandStep kSelectDevice         {"SelectDevice",          kSelectDeviceBytes,          10,  8,  500, 3, StopRule::EndsStep,          false};
-const CommandStep kSelectClockMode      {"SelectClockMode",       kSelectClockModeBytes,       10,  5,  500, 3, StopRule::EndsStep,          false};
-const CommandStep kSelectBitRate        {"SelectBitRate",         kSelectBitRateBytes,         10, 11,  500, 3, StopRule::EndsStep,          false};
-const CommandStep kConfirmBitRate       {"ConfirmBitRate",        kConfirmBitRateBytes,        50,  2,  500, 1, StopRule::PassesOn,          true};
-const CommandStep kEnterProgrammingState{"EnterProgrammingState", kEnterProgrammingStateBytes, 10,  1,  500, 1, StopRule::EndsStep,          true};
-const CommandStep kQueryBootStatus      {"QueryBootStatus",       kQueryBootStatusBytes,       10,  6,  500, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kCheckBlank           {"CheckBlank",            kCheckBlankBytes,            10,  3,  500, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kSelectErase          {"SelectErase",           kSelectEraseBytes,           10,  2, 5000, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kSelectProgramming    {"SelectProgramming",     kSelectProgrammingBytes,     10,  2,  500, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kReadUnitChecksum     {"ReadUnitChecksum",      kReadUnitChecksumBytes,      10,  8,  500, 1, StopRule::NotRead,           true};
+const CommandStep kQueryProgrammingUnit {"QueryProgrammingUnit",  kQueryProgrammingUnitBytes,  10ms,  6,  500ms, 3, StopRule::EndsStep,          true};
+const CommandStep kSelectDevice         {"SelectDevice",          kSelectDeviceBytes,          10ms,  8,  500ms, 3, StopRule::EndsStep,          false};
+const CommandStep kSelectClockMode      {"SelectClockMode",       kSelectClockModeBytes,       10ms,  5,  500ms, 3, StopRule::EndsStep,          false};
+const CommandStep kSelectBitRate        {"SelectBitRate",         kSelectBitRateBytes,         10ms, 11,  500ms, 3, StopRule::EndsStep,          false};
+const CommandStep kConfirmBitRate       {"ConfirmBitRate",        kConfirmBitRateBytes,        50ms,  2,  500ms, 1, StopRule::PassesOn,          true};
+const CommandStep kEnterProgrammingState{"EnterProgrammingState", kEnterProgrammingStateBytes, 10ms,  1,  500ms, 1, StopRule::EndsStep,          true};
+const CommandStep kQueryBootStatus      {"QueryBootStatus",       kQueryBootStatusBytes,       10ms,  6,  500ms, 1, StopRule::ClearedBeforeWait, true};
+const CommandStep kCheckBlank           {"CheckBlank",            kCheckBlankBytes,            10ms,  3,  500ms, 1, StopRule::ClearedBeforeWait, true};
+const CommandStep kSelectErase          {"SelectErase",           kSelectEraseBytes,           10ms,  2, 5000ms, 1, StopRule::ClearedBeforeWait, true};
+const CommandStep kSelectProgramming    {"SelectProgramming",     kSelectProgrammingBytes,     10ms,  2,  500ms, 1, StopRule::ClearedBeforeWait, true};
+const CommandStep kReadUnitChecksum     {"ReadUnitChecksum",      kReadUnitChecksumBytes,      10ms,  8,  500ms, 1, StopRule::NotRead,           true};
 // clang-format on
 
 void SendCommandStep(WriteFramework& fw, const CommandStep& step) {
@@ -128,46 +153,44 @@ void SendCommandStep(WriteFramework& fw, const CommandStep& step) {
     // send and the second clearing below, so the echo is still counted by the
     // wait that follows.
     fw.ReceivedCount = 0;
-    fw.Sleep(step.pauseBeforeMs);
+    fw.Sleep(step.pauseBefore);
     fw.SendBytes(step.command.data(), static_cast<int>(step.command.size()));
-    fw.Sleep(kAfterCommandMs);
+    fw.Sleep(kAfterCommand);
     if (step.stop == StopRule::ClearedBeforeWait)
         fw.state().StopRequested = false;
     if (step.clearCountBeforeWait)
         fw.ReceivedCount = 0;
 }
 
-int RunAckCommand(WriteFramework& fw, const CommandStep& step) {
-    StartStep(fw);
-    for (int sends = 1;; ++sends) {
+StepResult RunAckCommand(WriteFramework& fw, const CommandStep& step) {
+    return fw.SendUpTo(step.maxSends, [&]() -> std::optional<StepResult> {
         SendCommandStep(fw, step);
-        const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs);
+        const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeout);
         if (fw.state().StopRequested) {
             if (step.stop == StopRule::EndsStep)
-                return 1;
+                return StepResult::Failed;
             if (step.stop == StopRule::PassesOn)
-                return 0;
+                return StepResult::Ok;
         }
         if (answered && ReplyByte(fw, step.awaitedCount - 1) == ACK)
-            return 0;
-        if (sends >= step.maxSends)
-            return 1;
-        fw.ReplyTimedOut = false;
-    }
+            return StepResult::Ok;
+        return std::nullopt;
+    });
 }
 
-int QueryProgrammingUnit(WriteFramework& fw) {
+StepResult QueryProgrammingUnit(WriteFramework& fw) {
     const CommandStep& step = kQueryProgrammingUnit;
-    StartStep(fw);
+    fw.StartStep();
     bool wrongSumSeen = false;
+    const StepResult afterWrongSum = StepResult::BadChecksum;
     int missing = 0;
     // An answer with a wrong sum is asked for again without counting; only
     // missing answers use up the sends.
     for (;;) {
         SendCommandStep(fw, step);
-        const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs);
+        const bool answered = fw.WaitForReply(step.awaitedCount, step.firstByteTimeout);
         if (fw.state().StopRequested)
-            return wrongSumSeen ? 10 : 1;
+            return wrongSumSeen ? afterWrongSum : StepResult::Failed;
         if (answered) {
             if (WriteFramework::ByteSum(&fw.ReceiveBuffer[1], 5) != 0) {
                 wrongSumSeen = true;
@@ -175,128 +198,127 @@ int QueryProgrammingUnit(WriteFramework& fw) {
                 continue;
             }
             if (ReplyByte(fw, 3) == kProgrammingUnitHigh && ReplyByte(fw, 4) == kProgrammingUnitLow)
-                return 0;
-            return wrongSumSeen ? 10 : 1;
+                return StepResult::Ok;
+            return wrongSumSeen ? afterWrongSum : StepResult::Failed;
         }
         if (++missing >= step.maxSends)
-            return 1;
+            return StepResult::Failed;
         fw.ReplyTimedOut = false;
     }
 }
 
-int SelectDevice(WriteFramework& fw) {
+StepResult SelectDevice(WriteFramework& fw) {
     return RunAckCommand(fw, kSelectDevice);
 }
-int SelectClockMode(WriteFramework& fw) {
+StepResult SelectClockMode(WriteFramework& fw) {
     return RunAckCommand(fw, kSelectClockMode);
 }
-int SelectBitRate(WriteFramework& fw) {
+StepResult SelectBitRate(WriteFramework& fw) {
     return RunAckCommand(fw, kSelectBitRate);
 }
-int ConfirmBitRate(WriteFramework& fw) {
+StepResult ConfirmBitRate(WriteFramework& fw) {
     return RunAckCommand(fw, kConfirmBitRate);
 }
-int SelectProgramming(WriteFramework& fw) {
+StepResult SelectProgramming(WriteFramework& fw) {
     return RunAckCommand(fw, kSelectProgramming);
 }
 
-int EnterProgrammingState(WriteFramework& fw) {
+StepResult EnterProgrammingState(WriteFramework& fw) {
     const CommandStep& step = kEnterProgrammingState;
-    StartStep(fw);
+    fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs) || fw.state().StopRequested)
-        return 1;
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout) || fw.state().StopRequested)
+        return StepResult::Failed;
     // The unit answers when it is ready, possibly seconds later. Whatever came
     // with the echo is dropped by the first poll's clearing.
     for (int poll = 0; poll < kEnterPolls; ++poll) {
         fw.ReceivedCount = 0;
-        fw.Sleep(kEnterPollSleepMs);
-        if (!fw.WaitForReply(1, step.firstByteTimeoutMs))
+        fw.Sleep(kEnterPollSleep);
+        if (!fw.WaitForReply(1, step.firstByteTimeout))
             continue;
         const std::uint8_t first = ReplyByte(fw, 0);
         fw.ReceivedCount = 0;
         if (first == ACK)
-            return 0;
+            return StepResult::Ok;
         // Not ready: the unit's error code follows; without it the byte itself.
-        fw.WaitForReply(1, 500);
+        fw.WaitForReply(1, kErrorCodeTimeout);
         return RefusalCode(ReplyByte(fw, 0));
     }
-    return 1;
+    return StepResult::Failed;
 }
 
-int SendRoutine(WriteFramework& fw, const StoredRoutine& routine) {
+StepResult SendRoutine(WriteFramework& fw, const StoredRoutine& routine) {
     const int size = static_cast<int>(routine.bytes.size());
-    const int barMaximum = std::max(size - 1, 0);
-    fw.host().setProgressRange(ProgressBarId::Bar1, 0, barMaximum);
-    fw.host().setProgressPosition(ProgressBarId::Bar1, 0);
-    fw.host().setProgressVisible(ProgressBarId::Bar1, true);
+    WriteHost& host = fw.host();
+    host.workStarted(WorkPhase::OptionRoutine, size);
 
-    StartStep(fw);
+    fw.StartStep();
     fw.ReceivedCount = 0;
-    fw.Sleep(routine.pauseBeforeFirstByteMs);
+    fw.Sleep(routine.pauseBeforeFirstByte);
     int sent = 0;
     for (std::uint8_t byte : routine.bytes) {
         // The echo is counted in these passes; the count runs on over the
         // whole routine so the unit's answer lands at index size.
         fw.ProcessMessages();
         if (fw.state().StopRequested)
-            return 1;
+            return StepResult::Failed;
         fw.SendByte(byte);
-        fw.Sleep(kRoutineByteGapMs);
+        fw.Sleep(kRoutineByteGap);
         ++sent;
-        fw.host().setProgressPosition(ProgressBarId::Bar1, std::min(sent, barMaximum));
+        host.workProgressed({WorkPhase::OptionRoutine, sent, size, sent});
     }
-    if (!fw.WaitForReply(size + 1, 5000))
-        return 1;
-    return ReplyByte(fw, size) == ACK ? 0 : 1;
+    if (!fw.WaitForReply(size + 1, kRoutineAnswerTimeout))
+        return StepResult::Failed;
+    return ReplyByte(fw, size) == ACK ? StepResult::Ok : StepResult::Failed;
 }
 
-int QueryBootStatus(WriteFramework& fw) {
+StepResult QueryBootStatus(WriteFramework& fw) {
     const CommandStep& step = kQueryBootStatus;
-    StartStep(fw);
+    fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs))
-        return 1;
-    return ReplyByte(fw, 4);  // the unit's error code, 0 = no error
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout))
+        return StepResult::Failed;
+    return UnitCode(ReplyByte(fw, 4));  // the unit's error code, 0 = no error
 }
 
-int CheckBlank(WriteFramework& fw) {
+StepResult CheckBlank(WriteFramework& fw) {
     const CommandStep& step = kCheckBlank;
-    StartStep(fw);
+    fw.StartStep();
     SendCommandStep(fw, step);
     // The error pair CD, code fills the awaited 3; its code may follow CD by
     // as long as any arrival allows. A blank unit answers ACK alone, which
     // leaves the wait to run out after the echo and the ACK.
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs)) {
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout)) {
         const bool ackAlone = fw.ReceivedCount == kBlankAnswerCount && ReplyByte(fw, 1) == ACK;
-        return ackAlone ? 0 : 1;
+        return ackAlone ? StepResult::Ok : StepResult::Failed;
     }
     if (ReplyByte(fw, 1) != kCheckBlankError)
-        return 1;
+        return StepResult::Failed;
     return RefusalCode(ReplyByte(fw, 2));
 }
 
-int EraseBlocks(WriteFramework& fw) {
-    StartStep(fw);
+StepResult EraseBlocks(WriteFramework& fw) {
+    fw.StartStep();
     const bool allAreas = fw.state().WriteAllAreas;
     const int firstBlock = allAreas ? 0 : 2;
     const int lastBlock = allAreas ? 9 : 8;
     for (int block = firstBlock; block <= lastBlock; ++block) {
         SendEraseCommand(fw, static_cast<std::uint8_t>(block));
-        fw.Sleep(kErasePauseMs);
+        fw.Sleep(kErasePause);
         // No event pass since the send: the echo is still to be counted.
         fw.state().StopRequested = false;
         fw.ReceivedCount = 0;
-        if (int r = EraseAnswer(fw))
+        if (const StepResult r = EraseAnswer(fw); !IsOk(r))
             return r;
     }
     SendEraseCommand(fw, kEraseEndBlock);
     fw.state().StopRequested = false;
     fw.ReceivedCount = 0;
-    if (!fw.WaitForReply(5, 500) || ReplyByte(fw, 4) != ACK)
-        return 1;
-    fw.Sleep(kAfterEraseMs);
-    return 0;
+    if (!fw.WaitForReply(kEraseAnswerPosition + 1, kEraseEndAnswerTimeout) ||
+        ReplyByte(fw, kEraseAnswerPosition) != ACK)
+        return StepResult::Failed;
+    fw.Sleep(kAfterErase);
+    return StepResult::Ok;
 }
 
 std::string FormatCpuChecksumText(std::span<const std::uint8_t, 4> sum) {
@@ -306,21 +328,21 @@ std::string FormatCpuChecksumText(std::span<const std::uint8_t, 4> sum) {
     return text;
 }
 
-int ReadUnitChecksum(WriteFramework& fw) {
+StepResult ReadUnitChecksum(WriteFramework& fw) {
     const CommandStep& step = kReadUnitChecksum;
-    StartStep(fw);
+    fw.StartStep();
     SendCommandStep(fw, step);
-    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeoutMs))
-        return 1;
+    if (!fw.WaitForReply(step.awaitedCount, step.firstByteTimeout))
+        return StepResult::Failed;
     // Answer after the echo: two bytes, the 4-byte sum, check byte.
     if (WriteFramework::ByteSum(&fw.ReceiveBuffer[1], 7) != 0)
-        return 10;
+        return StepResult::BadChecksum;
     fw.CpuChecksumText =
         FormatCpuChecksumText(std::span<const std::uint8_t, 4>(&fw.ReceiveBuffer[3], 4));
-    return 0;
+    return StepResult::Ok;
 }
 
-int WriteOptionUnit(WriteFramework& fw) {
+StepResult WriteOptionUnit(WriteFramework& fw) {
     SharedState& state = fw.state();
     // The file is read before the first command: a refused or unreadable file
     // ends the write (the exception reaches the driver) with nothing sent and
@@ -328,39 +350,18 @@ int WriteOptionUnit(WriteFramework& fw) {
     const FirmwareImage image =
         BuildSrecImage(state.SelectedFileName, kOptionImageSize, state.KeyIndex);
 
-    using Step = int (*)(WriteFramework&);
-    for (Step step : {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate,
-                      ConfirmBitRate, EnterProgrammingState}) {
-        if (int r = step(fw))
-            return r;
-    }
-    if (int r = SendRoutine(fw, BaseRoutine()))
-        return r;
-    fw.Sleep(kAfterBaseRoutineMs);
-    if (int r = QueryBootStatus(fw))
-        return r;
-
-    int blank = CheckBlank(fw);
-    if (blank == kNotBlankCode)
-        blank = EraseUnit(fw);
-    if (blank != 0)
-        return blank;
-
-    if (int r = QueryBootStatus(fw))
-        return r;
-    if (int r = SelectProgramming(fw))
-        return r;
-    if (int r = SendRoutine(fw, ProgramRoutine()))
-        return r;
-    if (int r = TransferOptionImage(fw, image))
-        return r;
-    if (int r = QueryBootStatus(fw))
-        return r;
-    if (int r = ReadUnitChecksum(fw))
-        return r;
+    const auto transferImage = [&image](WriteFramework& f) {
+        return TransferOptionImage(f, image);
+    };
+    const StepResult result = FirstFailure(
+        fw, QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate, ConfirmBitRate,
+        EnterProgrammingState, LoadBaseRoutine, QueryBootStatus, CheckBlankOrErase, QueryBootStatus,
+        SelectProgramming, LoadProgramRoutine, transferImage, QueryBootStatus, ReadUnitChecksum);
+    if (!IsOk(result))
+        return result;
 
     fw.FinishSuccessfulWrite(fw.ChecksumText + fw.CpuChecksumText);
-    return 0;
+    return StepResult::Ok;
 }
 
 }  // namespace qrb

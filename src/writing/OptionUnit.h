@@ -10,12 +10,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "firmware/SrecImage.h"
+#include "writing/StepResult.h"
 #include "writing/StoredRoutines.h"
 #include "writing/WriteFramework.h"
 
@@ -25,13 +27,10 @@ namespace qrb {
 // address FFFFFFFF with no data, and its zero-sum check byte.
 inline constexpr std::array<std::uint8_t, 6> EndFrame = {0x50, 0xFF, 0xFF, 0xFF, 0xFF, 0xB4};
 
-// CheckBlank's error code for "memory not blank": the erase branch runs.
-inline constexpr int kNotBlankCode = 0x52;
-
 // What a command step does with StopRequested (a Cancel pressed meanwhile).
 enum class StopRule {
-    EndsStep,           // read after each wait: the step returns 1
-    PassesOn,           // read after the wait: the step returns 0, the next step sees it
+    EndsStep,           // read after each wait: the step fails
+    PassesOn,           // read after the wait: the step succeeds, the next step sees it
     ClearedBeforeWait,  // set to 0 just before the wait: a Cancel up to there is lost
     NotRead,
 };
@@ -39,11 +38,11 @@ enum class StopRule {
 // One command of the programming sequence and how it is exchanged.
 struct CommandStep {
     std::string_view name;
-    std::span<const std::uint8_t> command;  // sent back to back, check byte included
-    int pauseBeforeMs;                      // sleep between clearing the count and sending
-    int awaitedCount;                       // bytes WaitForReply waits for, echo included
-    int firstByteTimeoutMs;                 // WaitForReply's limit before the first byte
-    int maxSends;                           // sends before the step gives up
+    std::span<const std::uint8_t> command;       // sent back to back, check byte included
+    std::chrono::milliseconds pauseBefore;       // sleep between clearing the count and sending
+    int awaitedCount;                            // bytes WaitForReply waits for, echo included
+    std::chrono::milliseconds firstByteTimeout;  // WaitForReply's limit before the first byte
+    int maxSends;                                // sends before the step gives up
     StopRule stop;
     bool clearCountBeforeWait;  // ReceivedCount cleared again after the send and the 2 ms
 };
@@ -66,20 +65,20 @@ extern const CommandStep kReadUnitChecksum;
 void SendCommandStep(WriteFramework& fw, const CommandStep& step);
 // The steps answered by ACK alone (ACK at the last awaited position), with
 // the step's resends and StopRequested rule.
-int RunAckCommand(WriteFramework& fw, const CommandStep& step);
+StepResult RunAckCommand(WriteFramework& fw, const CommandStep& step);
 
-int QueryProgrammingUnit(WriteFramework& fw);  // 0, 1 or 10
-int SelectDevice(WriteFramework& fw);
-int SelectClockMode(WriteFramework& fw);
-int SelectBitRate(WriteFramework& fw);
-int ConfirmBitRate(WriteFramework& fw);
-int EnterProgrammingState(WriteFramework& fw);                      // 0, 1 or the unit's error code
-int SendRoutine(WriteFramework& fw, const StoredRoutine& routine);  // 0 or 1
-int QueryBootStatus(WriteFramework& fw);  // 0, 1 or the unit's status byte
-int CheckBlank(WriteFramework& fw);       // 0 blank, kNotBlankCode, 1 or the unit's code
-int EraseBlocks(WriteFramework& fw);      // 0, 1, 5 (error 51) or 10 (error 11)
-int SelectProgramming(WriteFramework& fw);
-int ReadUnitChecksum(WriteFramework& fw);  // 0, 1 or 10; sets fw.CpuChecksumText
+StepResult QueryProgrammingUnit(WriteFramework& fw);  // Ok, Failed or BadChecksum
+StepResult SelectDevice(WriteFramework& fw);
+StepResult SelectClockMode(WriteFramework& fw);
+StepResult SelectBitRate(WriteFramework& fw);
+StepResult ConfirmBitRate(WriteFramework& fw);
+StepResult EnterProgrammingState(WriteFramework& fw);  // Ok, Failed or the unit's error code
+StepResult SendRoutine(WriteFramework& fw, const StoredRoutine& routine);  // Ok or Failed
+StepResult QueryBootStatus(WriteFramework& fw);  // Failed or the unit's status byte (0 is Ok)
+StepResult CheckBlank(WriteFramework& fw);       // Ok (blank), NotBlank, Failed or the unit's code
+StepResult EraseBlocks(WriteFramework& fw);      // Ok, Failed, EraseRefused51 or EraseRefused11
+StepResult SelectProgramming(WriteFramework& fw);
+StepResult ReadUnitChecksum(WriteFramework& fw);  // Ok, Failed or BadChecksum; sets CpuChecksumText
 
 // "\r\n        %2.2X%2.2X%2.2X%2.2X (CPU)" with the four bytes of the unit's sum.
 std::string FormatCpuChecksumText(std::span<const std::uint8_t, 4> sum);
@@ -88,6 +87,6 @@ std::string FormatCpuChecksumText(std::span<const std::uint8_t, 4> sum);
 // (TransferOptionImage reads it itself; WriteOptionUnit reads it before the
 // first command so that a refused file stops the write before anything is
 // sent). Sets ChecksumText from the image.
-int TransferOptionImage(WriteFramework& fw, const FirmwareImage& image);
+StepResult TransferOptionImage(WriteFramework& fw, const FirmwareImage& image);
 
 }  // namespace qrb

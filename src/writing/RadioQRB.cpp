@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "firmware/FirmwareError.h"
@@ -21,13 +23,12 @@ constexpr std::uint8_t kReadyByte = 0x50;
 constexpr std::uint8_t kReadyAnswer = 0xA0;
 constexpr int kRunBitRate = 38400;
 
-constexpr int kLampRed = 2;
-constexpr int kLampYellow = 4;
-constexpr int kLampGreen = 5;
+using std::chrono::milliseconds;
 
-constexpr int kReplyTimeoutMs = 500;
-constexpr int kIdleTimeoutMs = 5000;
-constexpr int kPauseBeforeTransferMs = 50;
+constexpr milliseconds kReplyTimeout{500};
+constexpr milliseconds kIdleTimeout{5000};
+constexpr milliseconds kPauseBeforeTransfer{50};
+constexpr milliseconds kReadyPollPause{1};
 constexpr int kMaxCommandSends = 3;
 
 // Per target: identification command (four bytes summing to 0) and the
@@ -56,10 +57,20 @@ constexpr std::uint8_t kUnitVersionCommand = 0x66;
 // 76 02, two version bytes, check byte; after the echo was cleared away.
 constexpr int kUnitVersionReplyCount = 5;
 constexpr std::uint8_t kUnitVersionTag[] = {0x76, 0x02};
-constexpr int kAckEchoPauseMs = 2;
+constexpr milliseconds kAckEchoPause{2};
 
 bool IsKnownTarget(WriteTarget target) {
     return target >= kMasterCpu && target <= kOptionUnit;
+}
+
+// After one send of a command and its wait: a stop or an answer ends the
+// sending, silence asks for another send.
+std::optional<StepResult> AfterCommandWait(const SharedState& state, bool answered) {
+    if (state.StopRequested)
+        return StepResult::Failed;
+    if (answered)
+        return StepResult::Ok;
+    return std::nullopt;
 }
 
 std::string VersionText(std::uint8_t high, std::uint8_t low) {
@@ -81,31 +92,26 @@ RunOutcome WriteRun::RunWrite() {
     bool completed = false;
 
     while (!state.StopRequested) {
-        fw_.ShowStatusLamp(kLampRed);
-        if (Handshake() != kStepOk) {
+        fw_.ShowStatusLamp(StatusLamp::Red);
+        if (!IsOk(Handshake())) {
             AskAfterFailedHandshake();
             continue;
         }
 
-        fw_.Sleep(kPauseBeforeTransferMs);
-        int transfer = kStepFailed;
+        fw_.Sleep(kPauseBeforeTransfer);
+        StepResult transfer = StepResult::Failed;
         try {
             transfer = RunTargetProcedure();
-        } catch (const FileAccessError& error) {
-            return EndOnFileError(error);
-        } catch (const ConversionError& error) {
-            return EndOnFileError(error);
-        } catch (const FileRefusedError& error) {
+        } catch (const FirmwareError& error) {
             return EndOnFileError(error);
         }
-        host.setProgressVisible(ProgressBarId::Bar1, false);
-        host.setProgressVisible(ProgressBarId::Bar2, false);
+        host.workEnded();
 
         if (state.StopRequested) {
             // Confirmed completion, or Cancel during the transfer.
-            completed = transfer == kStepOk;
-            fw_.ShowStatusLamp(kLampGreen);
-            host.closeDialog();
+            completed = IsOk(transfer);
+            fw_.ShowStatusLamp(StatusLamp::Green);
+            host.runEnding();
         } else {
             AskAfterFailedTransfer();
         }
@@ -117,13 +123,13 @@ RunOutcome WriteRun::RunWrite() {
 // next attempt, which opens the port again.
 void WriteRun::AskAfterFailedHandshake() {
     WriteHost& host = fw_.host();
-    fw_.ShowStatusLamp(kLampYellow);
+    fw_.ShowStatusLamp(StatusLamp::Yellow);
     host.setInstructionText(kFailureText);
     if (!host.askProblemOnComPort()) {
-        fw_.ShowStatusLamp(kLampGreen);
+        fw_.ShowStatusLamp(StatusLamp::Green);
         fw_.state().StopRequested = true;
         fw_.ClosePort();
-        host.closeDialog();
+        host.runEnding();
     } else {
         host.setInstructionText(kRunningText);
         fw_.ClosePort();
@@ -133,15 +139,15 @@ void WriteRun::AskAfterFailedHandshake() {
 // As above, with the dialog out of the way while the failure is shown.
 void WriteRun::AskAfterFailedTransfer() {
     WriteHost& host = fw_.host();
-    fw_.ShowStatusLamp(kLampYellow);
-    host.hideDialog();
+    fw_.ShowStatusLamp(StatusLamp::Yellow);
+    host.showingOutcome();
     host.setInstructionText(kFailureText);
     if (!host.askProblemOnComPort()) {
-        fw_.ShowStatusLamp(kLampGreen);
+        fw_.ShowStatusLamp(StatusLamp::Green);
         fw_.state().StopRequested = true;
-        host.closeDialog();
+        host.runEnding();
     } else {
-        host.showDialog();
+        host.retrying();
         host.setInstructionText(kRunningText);
         fw_.ClosePort();
     }
@@ -153,14 +159,13 @@ void WriteRun::AskAfterFailedTransfer() {
 // button is pressed.
 RunOutcome WriteRun::EndOnFileError(const std::exception& error) {
     fw_.ClosePort();
-    fw_.host().setProgressVisible(ProgressBarId::Bar1, false);
-    fw_.host().setProgressVisible(ProgressBarId::Bar2, false);
-    fw_.ShowStatusLamp(kLampGreen);
+    fw_.host().workEnded();
+    fw_.ShowStatusLamp(StatusLamp::Green);
     fw_.host().showError(error.what());
     return RunOutcome::FileError;
 }
 
-int WriteRun::RunTargetProcedure() {
+StepResult WriteRun::RunTargetProcedure() {
     switch (fw_.state().SelectedTarget) {
         case kMasterCpu:
             return WriteMasterCpu(fw_);
@@ -169,16 +174,16 @@ int WriteRun::RunTargetProcedure() {
         case kOptionUnit:
             return WriteOptionUnit(fw_);
         default:
-            return kStepFailed;
+            return StepResult::Failed;
     }
 }
 
-int WriteRun::Handshake() {
-    int result = ConnectRadio();
-    if (result != kStepOk)
+StepResult WriteRun::Handshake() {
+    StepResult result = ConnectRadio();
+    if (!IsOk(result))
         return result;
     result = IdentifyUnit();
-    if (result != kStepOk)
+    if (!IsOk(result))
         return result;
     return fw_.state().SelectedTarget == kMasterCpu ? ReadMasterVersion() : ReadUnitVersion();
 }
@@ -195,7 +200,7 @@ void WriteRun::ConfigurePort() {
     fw_.line().configure(settings);
 }
 
-int WriteRun::ConnectRadio() {
+StepResult WriteRun::ConnectRadio() {
     SharedState& state = fw_.state();
     state.ComBitRate = kRunBitRate;  // every run talks at this rate
     ConfigurePort();
@@ -203,26 +208,26 @@ int WriteRun::ConnectRadio() {
         fw_.line().open();
     } catch (const std::exception&) {
         fw_.ClosePort();
-        return kStepFailed;
+        return StepResult::Failed;
     }
 
     fw_.ReceivedCount = 0;
     fw_.ReplyTimedOut = false;
-    fw_.ArmReceiveTimer(kIdleTimeoutMs);
+    fw_.ArmReceiveTimer(kIdleTimeout);
     while (!fw_.ReplyTimedOut) {
         // A line that keeps delivering noise would hold this loop for ever;
         // the Cancel button ends it.
         if (state.StopRequested) {
             fw_.DisableReceiveTimer();
-            return kStepFailed;
+            return StepResult::Failed;
         }
         if (fw_.ReceivedCount == 0) {
             fw_.ProcessMessages();
-            fw_.Sleep(1);
+            fw_.Sleep(kReadyPollPause);
         } else if (fw_.ReceiveBuffer[0] == kReadyByte) {
             fw_.ReceivedCount = 0;
             fw_.SendByte(kReadyAnswer);
-            fw_.WaitForReply(1, kIdleTimeoutMs);  // the echo of the answer
+            fw_.WaitForReply(1, kIdleTimeout);  // the echo of the answer
             break;
         } else {
             // Noise: everything of this arrival goes, even a ready byte
@@ -231,105 +236,90 @@ int WriteRun::ConnectRadio() {
         }
     }
     fw_.DisableReceiveTimer();
-    return fw_.ReplyTimedOut ? kStepNoReply : kStepOk;
+    return fw_.ReplyTimedOut ? StepResult::NoReply : StepResult::Ok;
 }
 
-int WriteRun::IdentifyUnit() {
+StepResult WriteRun::IdentifyUnit() {
     const SharedState& state = fw_.state();
     if (!IsKnownTarget(state.SelectedTarget))
-        return kStepFailed;
+        return StepResult::Failed;
     const UnitIdentity& unit = kUnits[static_cast<std::size_t>(state.SelectedTarget)];
 
-    fw_.ReplyTimedOut = false;
-    fw_.ArmReceiveTimer(kIdleTimeoutMs);
-    for (int sends = 1;; ++sends) {
+    const StepResult sent = fw_.SendUpTo(kMaxCommandSends, [&] {
         fw_.ReceivedCount = 0;
         fw_.SendBytes(unit.command.data(), static_cast<int>(unit.command.size()));
-        const bool answered = fw_.WaitForReply(kIdentityReplyCount, kReplyTimeoutMs);
-        if (state.StopRequested)
-            return kStepFailed;
-        if (answered)
-            break;
-        if (sends >= kMaxCommandSends)
-            return kStepFailed;
-        fw_.ReplyTimedOut = false;
-    }
+        return AfterCommandWait(state, fw_.WaitForReply(kIdentityReplyCount, kReplyTimeout));
+    });
+    if (!IsOk(sent))
+        return sent;
 
     const std::uint8_t* answer = &fw_.ReceiveBuffer[unit.command.size()];
     if (WriteFramework::ByteSum(answer, 8) != 0)
-        return kStepBadChecksum;
+        return StepResult::BadChecksum;
     const bool sameName =
         std::equal(unit.name.begin(), unit.name.end(), answer + kIdentityNameOffset);
-    return sameName ? kStepOk : kStepFailed;
+    return sameName ? StepResult::Ok : StepResult::Failed;
 }
 
-int WriteRun::ReadMasterVersion() {
-    fw_.ReplyTimedOut = false;
-    fw_.ArmReceiveTimer(kIdleTimeoutMs);
+StepResult WriteRun::ReadMasterVersion() {
+    fw_.StartStep();
     fw_.ReceivedCount = 0;
     fw_.SendBytes(kMasterVersionCommand, static_cast<int>(std::size(kMasterVersionCommand)));
-    if (!fw_.WaitForReply(kMasterVersionFirstByte + 1, kReplyTimeoutMs))
-        return kStepFailed;
+    if (!fw_.WaitForReply(kMasterVersionFirstByte + 1, kReplyTimeout))
+        return StepResult::Failed;
 
     const std::uint8_t first = fw_.ReceiveBuffer[kMasterVersionFirstByte];
     if (first == ACK) {
-        if (!fw_.WaitForReply(kMasterVersionReplyCount, kReplyTimeoutMs))
-            return kStepFailed;
+        if (!fw_.WaitForReply(kMasterVersionReplyCount, kReplyTimeout))
+            return StepResult::Failed;
         // ACK, 8 bytes, two version bytes, then the sum of those 11 bytes.
         const std::uint8_t* v = &fw_.ReceiveBuffer[kMasterVersionFirstByte];
         if (WriteFramework::ByteSum(v, 11) != v[11])
-            return kStepBadChecksum;
+            return StepResult::BadChecksum;
         fw_.host().setVersionLabel(kMasterCpu, VersionText(v[9], v[10]));
-        return kStepOk;
+        return StepResult::Ok;
     }
     if (first == NAK) {
-        fw_.WaitForReply(kMasterVersionNakCount, kReplyTimeoutMs);  // not examined
+        fw_.WaitForReply(kMasterVersionNakCount, kReplyTimeout);  // not examined
     }
-    return kStepFailed;
+    return StepResult::Failed;
 }
 
-int WriteRun::ReadUnitVersion() {
+StepResult WriteRun::ReadUnitVersion() {
     SharedState& state = fw_.state();
-    fw_.ReplyTimedOut = false;
-    fw_.ArmReceiveTimer(kIdleTimeoutMs);
-    for (int sends = 1;; ++sends) {
+    const StepResult sent = fw_.SendUpTo(kMaxCommandSends, [&]() -> std::optional<StepResult> {
         fw_.ReceivedCount = 0;
         fw_.SendByte(kUnitVersionCommand);
-        if (!fw_.WaitForReply(1, kIdleTimeoutMs))
-            return kStepFailed;
+        if (!fw_.WaitForReply(1, kIdleTimeout))
+            return StepResult::Failed;
         // The echo goes; an answer that came with it in one arrival goes too.
         fw_.ReceivedCount = 0;
-        const bool answered = fw_.WaitForReply(kUnitVersionReplyCount, kReplyTimeoutMs);
-        if (state.StopRequested)
-            return kStepFailed;
-        if (answered)
-            break;
-        if (sends >= kMaxCommandSends)
-            return kStepFailed;
-        fw_.ReplyTimedOut = false;
-    }
+        return AfterCommandWait(state, fw_.WaitForReply(kUnitVersionReplyCount, kReplyTimeout));
+    });
+    if (!IsOk(sent))
+        return sent;
 
     // Copied: the echo of our ACK below lands in ReceiveBuffer[0].
     std::array<std::uint8_t, kUnitVersionReplyCount> v{};
     std::copy_n(fw_.ReceiveBuffer.begin(), v.size(), v.begin());
     if (WriteFramework::ByteSum(v.data(), static_cast<int>(v.size())) != 0) {
-        return kStepBadChecksum;
+        return StepResult::BadChecksum;
     }
     if (v[0] != kUnitVersionTag[0] || v[1] != kUnitVersionTag[1])
-        return kStepFailed;
+        return StepResult::Failed;
 
     fw_.ReceivedCount = 0;
     fw_.SendByte(ACK);
-    fw_.Sleep(kAckEchoPauseMs);
-    if (!fw_.WaitForReply(1, kReplyTimeoutMs))
-        return kStepFailed;
+    fw_.Sleep(kAckEchoPause);
+    if (!fw_.WaitForReply(1, kReplyTimeout))
+        return StepResult::Failed;
     fw_.host().setVersionLabel(state.SelectedTarget, VersionText(v[2], v[3]));
-    return kStepOk;
+    return StepResult::Ok;
 }
 
 void WriteRun::btnWCancelClick() {
     fw_.state().StopRequested = true;
-    fw_.host().closeDialog();
+    fw_.host().runEnding();
 }
 
 }  // namespace qrb

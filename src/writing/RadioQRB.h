@@ -13,6 +13,7 @@
 
 #include "writing/Line.h"
 #include "writing/SharedState.h"
+#include "writing/StepResult.h"
 #include "writing/WriteFramework.h"
 #include "writing/WriteHost.h"
 
@@ -25,13 +26,6 @@ enum class RunOutcome {
     FileError,  // the firmware file could not be read or was refused
 };
 
-// Results of the handshake steps: 0 success, 1 failure or stop, 2 the radio
-// sent nothing, 10 a whole reply with a wrong check byte.
-inline constexpr int kStepOk = 0;
-inline constexpr int kStepFailed = 1;
-inline constexpr int kStepNoReply = 2;
-inline constexpr int kStepBadChecksum = 10;
-
 class WriteRun {
   public:
     WriteRun(Line& line, WriteHost& host, SharedState& state);
@@ -42,12 +36,14 @@ class WriteRun {
     // line's owner closes it when it goes.
     RunOutcome RunWrite();
 
-    int Handshake();
+    // The handshake steps: Ok, Failed (also on a stop), NoReply (the radio
+    // sent nothing: ConnectRadio) or BadChecksum (a whole answer).
+    StepResult Handshake();
     void ConfigurePort();
-    int ConnectRadio();
-    int IdentifyUnit();
-    int ReadMasterVersion();
-    int ReadUnitVersion();
+    StepResult ConnectRadio();
+    StepResult IdentifyUnit();
+    StepResult ReadMasterVersion();
+    StepResult ReadUnitVersion();
 
     // The dialog's Cancel button.
     void btnWCancelClick();
@@ -55,7 +51,7 @@ class WriteRun {
     WriteFramework& framework() { return fw_; }
 
   private:
-    int RunTargetProcedure();
+    StepResult RunTargetProcedure();
     void AskAfterFailedHandshake();
     void AskAfterFailedTransfer();
     RunOutcome EndOnFileError(const std::exception& error);

@@ -1,7 +1,7 @@
 // The Slave CPU write: the erase selection, then the firmware file's lines
 // with a colon (its Intel HEX records, decoded where the file is encoded),
 // one acknowledged frame each, and the end frame.
-#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,13 +15,8 @@ namespace qrb {
 namespace {
 
 constexpr std::uint8_t kLineFrameStart = 0x50;
-constexpr int kBar1Maximum = 49;    // cycles as lines are acknowledged
-constexpr int kBar2Maximum = 1247;  // full scale of 1248 lines
-
-// Result codes of the line transfer.
-constexpr int kNotAcknowledged = 1;
-constexpr int kNoReply = 2;
-constexpr int kEndNotAcknowledged = 3;
+constexpr std::chrono::milliseconds kLineAnswerTimeout{10000};
+constexpr std::chrono::milliseconds kEndFrameAnswerTimeout{500};
 
 // 50 00 L, the line's characters, check byte; all bytes sum to 0.
 void BuildLineFrame(std::vector<std::uint8_t>& frame, const std::string& line) {
@@ -34,30 +29,22 @@ void BuildLineFrame(std::vector<std::uint8_t>& frame, const std::string& line) {
     frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
 }
 
-void ShowTransferBars(WriteHost& host) {
-    host.setProgressRange(ProgressBarId::Bar1, 0, kBar1Maximum);
-    host.setProgressPosition(ProgressBarId::Bar1, 0);
-    host.setProgressVisible(ProgressBarId::Bar1, true);
-    host.setProgressRange(ProgressBarId::Bar2, 0, kBar2Maximum);
-    host.setProgressPosition(ProgressBarId::Bar2, 0);
-    host.setProgressVisible(ProgressBarId::Bar2, true);
-}
-
 }  // namespace
 
-int SelectErase(WriteFramework& fw) {
+StepResult SelectErase(WriteFramework& fw) {
     return RunAckCommand(fw, kSelectErase);
 }
 
-int TransferSlaveLines(WriteFramework& fw) {
+StepResult TransferSlaveLines(WriteFramework& fw) {
     SharedState& state = fw.state();
     return TransferSlaveLines(fw, ReadSlaveLines(state.SelectedFileName, state.KeyIndex));
 }
 
-int TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines) {
+StepResult TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines) {
     WriteHost& host = fw.host();
     SharedState& state = fw.state();
-    ShowTransferBars(host);
+    const int total = static_cast<int>(lines.size());
+    host.workStarted(WorkPhase::SlaveLines, total);
 
     std::vector<std::uint8_t> frame;
     int count = 0;
@@ -70,40 +57,38 @@ int TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines
         // here, with this frame sent but its reply not awaited.
         if (state.StopRequested)
             break;
-        if (!fw.WaitForReply(frameSize + 1, 10000))
-            return kNoReply;
+        if (!fw.WaitForReply(frameSize + 1, kLineAnswerTimeout))
+            return StepResult::NoReply;
         if (fw.ReceiveBuffer[frameSize] != ACK)
-            return kNotAcknowledged;
-        host.setProgressPosition(ProgressBarId::Bar1, count % (kBar1Maximum + 1));
-        // Beyond its full scale the bar stays full.
-        host.setProgressPosition(ProgressBarId::Bar2, std::min(count, kBar2Maximum));
+            return StepResult::Failed;
+        host.workProgressed({WorkPhase::SlaveLines, count + 1, total, count});
         ++count;
     }
 
     fw.ProcessMessages();
     if (state.StopRequested)
-        return kNotAcknowledged;
+        return StepResult::Failed;
 
     fw.ReceivedCount = 0;
     fw.SendBytes(EndFrame.data(), static_cast<int>(EndFrame.size()));
     const int endReply = static_cast<int>(EndFrame.size());
-    if (fw.WaitForReply(endReply + 1, 500) && fw.ReceiveBuffer[endReply] == ACK)
-        return 0;
-    return kEndNotAcknowledged;
+    if (fw.WaitForReply(endReply + 1, kEndFrameAnswerTimeout) && fw.ReceiveBuffer[endReply] == ACK)
+        return StepResult::Ok;
+    return StepResult::EndNotAcknowledged;
 }
 
-int WriteSlaveCpu(WriteFramework& fw) {
+StepResult WriteSlaveCpu(WriteFramework& fw) {
     // The whole file is read and checked before the erase selection: a
     // refused or unreadable file throws from here with nothing sent.
     SharedState& state = fw.state();
     const std::vector<std::string> lines = ReadSlaveLines(state.SelectedFileName, state.KeyIndex);
-    if (int r = SelectErase(fw))
+    if (const StepResult r = SelectErase(fw); !IsOk(r))
         return r;
-    if (int r = TransferSlaveLines(fw, lines))
+    if (const StepResult r = TransferSlaveLines(fw, lines); !IsOk(r))
         return r;
     // No image checksum for this target: the completion text alone.
     fw.FinishSuccessfulWrite("");
-    return 0;
+    return StepResult::Ok;
 }
 
 }  // namespace qrb

@@ -10,9 +10,9 @@
 
 namespace qrb {
 
-// Sends each line in its frame and then the end frame: 0, 1 (not
-// acknowledged, or a stop requested), 2 (no reply in time) or 3 (end frame
-// not acknowledged).
-int TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines);
+// Sends each line in its frame and then the end frame: Ok, Failed (not
+// acknowledged, or a stop requested), NoReply (no reply in time) or
+// EndNotAcknowledged.
+StepResult TransferSlaveLines(WriteFramework& fw, const std::vector<std::string>& lines);
 
 }  // namespace qrb

@@ -3,14 +3,16 @@
 
 namespace qrb {
 
+using std::chrono::milliseconds;
+
 StoredRoutine BaseRoutine() {
-    return {"BaseRoutine", embedded::BaseRoutine, 10};
+    return {"BaseRoutine", embedded::BaseRoutine, milliseconds(10)};
 }
 StoredRoutine EraseRoutine() {
-    return {"EraseRoutine", embedded::EraseRoutine, 100};
+    return {"EraseRoutine", embedded::EraseRoutine, milliseconds(100)};
 }
 StoredRoutine ProgramRoutine() {
-    return {"ProgramRoutine", embedded::ProgramRoutine, 100};
+    return {"ProgramRoutine", embedded::ProgramRoutine, milliseconds(100)};
 }
 
 }  // namespace qrb

@@ -7,6 +7,7 @@
 // program, a check byte that makes the whole block sum to 0 modulo 256.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -15,8 +16,8 @@ namespace qrb {
 
 struct StoredRoutine {
     std::string_view name;
-    std::span<const std::uint8_t> bytes;  // the whole block, as sent
-    int pauseBeforeFirstByteMs;           // the unit needs time after the step before
+    std::span<const std::uint8_t> bytes;             // the whole block, as sent
+    std::chrono::milliseconds pauseBeforeFirstByte;  // the unit needs time after the step before
 };
 
 StoredRoutine BaseRoutine();     // sent after EnterProgrammingState

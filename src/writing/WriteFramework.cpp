@@ -16,13 +16,10 @@ namespace qrb {
 
 namespace {
 
-// Every arrival gives the radio this long to send its next byte.
-constexpr int kSilenceAfterArrivalMs = 5000;
-
 // The end command; the radio only echoes it.
 constexpr std::uint8_t kEndCommand[] = {0x38, 0x01, 0x39};
-constexpr int kEndCommandPauseMs = 2;
-constexpr int kEndCommandEchoTimeoutMs = 500;
+constexpr std::chrono::milliseconds kEndCommandPause{2};
+constexpr std::chrono::milliseconds kEndCommandEchoTimeout{500};
 
 // Received bytes are read in chunks of this size, so the receive path needs
 // no allocation whatever the arrival's size.
@@ -41,17 +38,22 @@ WriteFramework::~WriteFramework() {
     line_.setEvents(nullptr);
 }
 
-void WriteFramework::ArmReceiveTimer(int intervalMs) {
-    line_.armReceiveTimer(std::chrono::milliseconds(intervalMs));
+void WriteFramework::StartStep() {
+    ReplyTimedOut = false;
+    ArmReceiveTimer(kStepTimer);
+}
+
+void WriteFramework::ArmReceiveTimer(std::chrono::milliseconds interval) {
+    line_.armReceiveTimer(interval);
 }
 
 void WriteFramework::DisableReceiveTimer() {
     line_.disableReceiveTimer();
 }
 
-bool WriteFramework::WaitForReply(int count, int timeoutMs) {
+bool WriteFramework::WaitForReply(int count, std::chrono::milliseconds timeout) {
     ReplyTimedOut = false;
-    ArmReceiveTimer(timeoutMs);
+    ArmReceiveTimer(timeout);
     // waitForEvents() blocks until something happened: an arrival, the
     // time-out, or a click on Cancel.
     while (!ReplyTimedOut && ReceivedCount < count) {
@@ -75,8 +77,8 @@ void WriteFramework::SendBytes(const std::uint8_t* bytes, int count) {
     line_.sendBytes(bytes, count);
 }
 
-void WriteFramework::Sleep(int ms) {
-    line_.sleep(std::chrono::milliseconds(ms));
+void WriteFramework::Sleep(std::chrono::milliseconds duration) {
+    line_.sleep(duration);
 }
 
 void WriteFramework::ProcessMessages() {
@@ -91,26 +93,25 @@ bool WriteFramework::SendEndCommand() {
     ReceivedCount = 0;
     for (std::uint8_t value : kEndCommand) {
         SendByte(value);
-        Sleep(kEndCommandPauseMs);
+        Sleep(kEndCommandPause);
     }
-    return WaitForReply(static_cast<int>(std::size(kEndCommand)), kEndCommandEchoTimeoutMs);
+    return WaitForReply(static_cast<int>(std::size(kEndCommand)), kEndCommandEchoTimeout);
 }
 
-void WriteFramework::ShowStatusLamp(int kind) {
-    host_.showStatusLamp(kind);
+void WriteFramework::ShowStatusLamp(StatusLamp lamp) {
+    host_.showStatusLamp(lamp);
 }
 
 void WriteFramework::FinishSuccessfulWrite(const std::string& textBefore) {
     SendEndCommand();  // the write is done whatever the radio echoes
     ClosePort();
-    host_.setProgressVisible(ProgressBarId::Bar1, false);
-    host_.setProgressVisible(ProgressBarId::Bar2, false);
-    ShowStatusLamp(5);
-    host_.hideDialog();
+    host_.workEnded();
+    ShowStatusLamp(StatusLamp::Green);
+    host_.showingOutcome();
     host_.setInstructionText(textBefore + kCompletionText);
     if (host_.askOkConfirmation()) {
         state_.StopRequested = true;
-        host_.closeDialog();
+        host_.runEnding();
     }
 }
 
@@ -142,7 +143,7 @@ void WriteFramework::lineReceived(int receiveSize) {
         remaining -= got;
     }
     ReplyTimedOut = false;
-    ArmReceiveTimer(kSilenceAfterArrivalMs);
+    ArmReceiveTimer(kSilenceAfterArrival);
 }
 
 void WriteFramework::receiveTimerFired() {

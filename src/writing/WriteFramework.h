@@ -9,12 +9,15 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "writing/Line.h"
 #include "writing/SharedState.h"
+#include "writing/StepResult.h"
 #include "writing/WriteHost.h"
 
 namespace qrb {
@@ -23,7 +26,7 @@ inline constexpr std::uint8_t ACK = 0x06;
 inline constexpr std::uint8_t NAK = 0x15;
 
 class WriteFramework : public LineEvents {
-public:
+  public:
     static constexpr int kReceiveBufferSize = 2048;
 
     WriteFramework(Line& line, WriteHost& host, SharedState& state);
@@ -43,30 +46,44 @@ public:
     std::string ChecksumText;     // image checksum of the last transfer
     std::string CpuChecksumText;  // the option unit's own sum
 
+    // The receive timer as a step that talks to the radio arms it first.
+    static constexpr std::chrono::milliseconds kStepTimer{5000};
+    // A step's start: ReplyTimedOut cleared, the timer armed with kStepTimer.
+    void StartStep();
+
+    // Sends a command and waits for its answer, up to maxSends times, the
+    // way a step does that may send again: StartStep() before the first
+    // send, ReplyTimedOut cleared again before each further one. attempt
+    // sends once and waits; it gives the step's result, or nothing to send
+    // again. Failed when the last send, too, gave nothing.
+    template <class Attempt>
+    StepResult SendUpTo(int maxSends, Attempt attempt);
+
     // tmrRcvTimeOut: disable, set the interval, enable. It fires once.
-    void ArmReceiveTimer(int intervalMs);
+    void ArmReceiveTimer(std::chrono::milliseconds interval);
     void DisableReceiveTimer();
 
-    // True when ReceivedCount reached count before the time-out. timeoutMs
+    // True when ReceivedCount reached count before the time-out. timeout
     // limits the silence before the first arrival; every arrival re-arms the
-    // timer with 5000 ms.
-    bool WaitForReply(int count, int timeoutMs);
+    // timer with kSilenceAfterArrival.
+    bool WaitForReply(int count, std::chrono::milliseconds timeout);
+    static constexpr std::chrono::milliseconds kSilenceAfterArrival{5000};
 
     void SendByte(std::uint8_t value);
     void SendBytes(std::initializer_list<std::uint8_t> bytes);
     void SendBytes(const std::uint8_t* bytes, int count);
-    void Sleep(int ms);
+    void Sleep(std::chrono::milliseconds duration);
     void ProcessMessages();  // one pass over the pending events
     void ClosePort();
 
     // 38 01 39 with 2 ms after each byte; waits for the echo.
     bool SendEndCommand();
-    void ShowStatusLamp(int kind);
+    void ShowStatusLamp(StatusLamp lamp);
 
     // The closing sequence after a successful transfer: end command, port
     // closed, bars hidden, green lamp, dialog hidden, textBefore followed by
     // the completion text in the instruction label, "Ok ?"; OK sets
-    // StopRequested and closes the dialog.
+    // StopRequested and ends the run.
     void FinishSuccessfulWrite(const std::string& textBefore);
 
     // Sum of the first count bytes modulo 256 (0 for count <= 0).
@@ -76,10 +93,22 @@ public:
     void lineReceived(int receiveSize) override;  // CommXReceive
     void receiveTimerFired() override;            // tmrRcvTimeOutTimer
 
-private:
+  private:
     Line& line_;
     WriteHost& host_;
     SharedState& state_;
 };
+
+template <class Attempt>
+StepResult WriteFramework::SendUpTo(int maxSends, Attempt attempt) {
+    StartStep();
+    for (int sends = 1;; ++sends) {
+        if (const std::optional<StepResult> result = attempt())
+            return *result;
+        if (sends >= maxSends)
+            return StepResult::Failed;
+        ReplyTimedOut = false;
+    }
+}
 
 }  // namespace qrb

@@ -73,7 +73,7 @@ TEST(MainWindowStartup, MissingTranslationTableIsReportedAndEndsTheStartUp) {
     const BoxWatcher watcher;
     const VersionData noTranslation{{}, {{"\\StringFileInfo\\040904E4\\ProductName", "QRB117"}}};
     TfrmMain window(noTranslation);
-    window.ShowStatusLamp(kLampRed);  // the lamp stays as the sequence left it
+    window.ShowStatusLamp(StatusLamp::Red);  // the lamp stays as the sequence left it
 
     ASSERT_EQ(watcher.boxes().size(), 1u);
     const test::SeenBox& box = watcher.boxes().front();
@@ -184,7 +184,7 @@ TEST(MainWindowLamp, ShowsExactlyOneLampAndIgnoresUnknownKinds) {
         {6, "yellow"}, {-2, "yellow"}, {5, "green"},  {3, "green"},  {2, "red"},
     };
     for (const auto& [kind, expected] : steps) {
-        window.ShowStatusLamp(kind);
+        window.ShowStatusLamp(static_cast<StatusLamp>(kind));
         EXPECT_EQ(shown(), QString::fromLatin1(expected)) << "after ShowStatusLamp(" << kind << ")";
     }
 }

@@ -117,7 +117,7 @@ class FrameworkTest : public ::testing::Test {
 
 TEST_F(FrameworkTest, ArrivalsAreAppendedAndTheTimerRearmedWith5000) {
     line.arrivals = {{10, {1, 2}}, {20, {3}}};
-    ASSERT_TRUE(fw.WaitForReply(3, 500));
+    ASSERT_TRUE(fw.WaitForReply(3, milliseconds(500)));
     EXPECT_EQ(fw.ReceivedCount, 3);
     EXPECT_EQ(fw.ReceiveBuffer[0], 1);
     EXPECT_EQ(fw.ReceiveBuffer[2], 3);
@@ -130,7 +130,7 @@ TEST_F(FrameworkTest, ShortReadCountsOnlyTheBytesActuallyRead) {
     fw.ReceiveBuffer.fill(0xAA);
     line.shortReadBy = 2;
     line.arrivals = {{5, {0x50, 0x41, 0x4E, 0x45}}};
-    EXPECT_FALSE(fw.WaitForReply(4, 100));
+    EXPECT_FALSE(fw.WaitForReply(4, milliseconds(100)));
     EXPECT_EQ(fw.ReceivedCount, 2);
     EXPECT_EQ(fw.ReceiveBuffer[2], 0xAA) << "no zero byte stands in for a missing one";
     EXPECT_GE(line.nowMs, 5 + 5000) << "after an arrival, silence ends the wait only after 5 s";
@@ -142,7 +142,8 @@ TEST_F(FrameworkTest, BytesBeyondTheBufferAreCountedButDropped) {
         burst[i] = static_cast<std::uint8_t>(i % 251);
     line.arrivals = {{1, std::vector<std::uint8_t>(burst.begin(), burst.begin() + 1000)},
                      {2, std::vector<std::uint8_t>(burst.begin() + 1000, burst.end())}};
-    ASSERT_TRUE(fw.WaitForReply(2100, 500)) << "a count above the buffer size can complete";
+    ASSERT_TRUE(fw.WaitForReply(2100, milliseconds(500)))
+        << "a count above the buffer size can complete";
     EXPECT_EQ(fw.ReceivedCount, 2100);
     EXPECT_EQ(fw.ReceiveBuffer[2047], burst[2047]);
     EXPECT_EQ(fw.ReceiveBuffer[1000], burst[1000]);
@@ -175,20 +176,20 @@ TEST_F(FrameworkTest, FirstByteTimeoutThenFiveSecondsOfSilence) {
         SharedState shared;
         WriteFramework framework(scripted, recorder, shared);
         scripted.arrivals = c.arrivals;
-        EXPECT_EQ(framework.WaitForReply(c.count, c.timeoutMs), c.expected) << c.what;
+        EXPECT_EQ(framework.WaitForReply(c.count, milliseconds(c.timeoutMs)), c.expected) << c.what;
         EXPECT_EQ(scripted.nowMs, c.endsAtMs) << c.what;
     }
 }
 
 TEST_F(FrameworkTest, WaitBlocksOncePerEventInsteadOfSpinning) {
     line.arrivals = {{100, {1}}, {200, {2}}, {300, {3}}};
-    ASSERT_TRUE(fw.WaitForReply(3, 500));
+    ASSERT_TRUE(fw.WaitForReply(3, milliseconds(500)));
     EXPECT_EQ(line.waits, 3);
 }
 
 TEST_F(FrameworkTest, WaitDoesNotClearTheCount) {
     fw.ReceivedCount = 5;
-    EXPECT_TRUE(fw.WaitForReply(5, 500));
+    EXPECT_TRUE(fw.WaitForReply(5, milliseconds(500)));
     EXPECT_EQ(line.nowMs, 0);
 }
 

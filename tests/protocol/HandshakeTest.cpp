@@ -42,7 +42,7 @@ TEST(Handshake, MasterCpuIsIdentifiedAndItsVersionShown) {
     config.version = 0x0A1F;
     MasterUnit bench(kMasterCpu, {}, config);
 
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
     EXPECT_EQ(bench.host.versionLabels[kMasterCpu], "0A1F");
     EXPECT_TRUE(bench.line.isOpen()) << "the port stays open for the transfer";
@@ -53,7 +53,7 @@ TEST(Handshake, MasterCpuIsIdentifiedAndItsVersionShown) {
 
 TEST(Handshake, PortIsSetUpFor38400With2StopBitsWhateverTheSetting) {
     MasterUnit bench(kMasterCpu, {});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
     const PortSettings& used = bench.line.settings();
     EXPECT_EQ(bench.state.ComBitRate, 38400);
     EXPECT_EQ(used.bitRate, 38400);
@@ -68,7 +68,7 @@ TEST(Handshake, SlaveCpuAndOptionUnitVersionsAreReadAndAcknowledged) {
     sim::RadioConfig config;
     config.version = 0xB20C;
     SlaveUnit slave(kSlaveCpu, {}, config);
-    ASSERT_EQ(slave.run.Handshake(), kStepOk);
+    ASSERT_EQ(slave.run.Handshake(), StepResult::Ok);
     EXPECT_EQ(slave.host.versionLabels[kSlaveCpu], "B20C");
     EXPECT_EQ(slave.sentBytes(),
               (std::vector<std::uint8_t>{0xA0, 0x65, 0x01, 0x44, 0x56, 0x66, ACK}));
@@ -77,7 +77,7 @@ TEST(Handshake, SlaveCpuAndOptionUnitVersionsAreReadAndAcknowledged) {
     sim::OptionUnitConfig optionConfig;
     optionConfig.version = 0x0307;
     OptionUnit option(kOptionUnit, {}, optionConfig);
-    ASSERT_EQ(option.run.Handshake(), kStepOk);
+    ASSERT_EQ(option.run.Handshake(), StepResult::Ok);
     EXPECT_EQ(option.host.versionLabels[kOptionUnit], "0307");
     EXPECT_EQ(option.sentBytes(),
               (std::vector<std::uint8_t>{0xA0, 0x65, 0x01, 0x41, 0x59, 0x66, ACK}));
@@ -87,7 +87,7 @@ TEST(ConnectRadio, PortThatCannotBeOpenedGives1) {
     sim::VirtualLineOptions options;
     options.failOpen = true;
     MasterUnit bench(kMasterCpu, options);
-    EXPECT_EQ(bench.run.ConnectRadio(), kStepFailed);
+    EXPECT_EQ(bench.run.ConnectRadio(), StepResult::Failed);
     EXPECT_FALSE(bench.line.isOpen());
     EXPECT_TRUE(bench.sentBytes().empty());
 }
@@ -96,7 +96,7 @@ TEST(ConnectRadio, FiveSecondsOfSilenceGive2) {
     sim::RadioConfig config;
     config.readyInterval = Micros(0);  // the radio never announces itself
     MasterUnit bench(kMasterCpu, {}, config);
-    EXPECT_EQ(bench.run.ConnectRadio(), kStepNoReply);
+    EXPECT_EQ(bench.run.ConnectRadio(), StepResult::NoReply);
     EXPECT_GE(bench.line.now(), Ms(5000));
     EXPECT_LE(bench.line.now(), Ms(5002));
     EXPECT_TRUE(bench.sentBytes().empty());
@@ -108,7 +108,7 @@ TEST(ConnectRadio, NoiseAheadOfTheReadyByteDiscardsTheWholeArrival) {
     MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith([](sim::MasterFaults& f) {
                          f.garbageBefore = AnswerSelector{Step::Ready, 0, 1};
                      }));
-    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    ASSERT_EQ(bench.run.ConnectRadio(), StepResult::Ok);
     EXPECT_GE(FirstSendOf(bench.line, 0xA0), Ms(600));
     EXPECT_EQ(bench.timesSent(0xA0), 1);
 }
@@ -120,7 +120,7 @@ TEST(ConnectRadio, NoiseKeepsItWaitingUntilCancelEndsIt) {
                      }));
     bench.pressCancelAt(Ms(20000));
     test::FailIfStillRunningAt(bench.line, Ms(30000));
-    EXPECT_EQ(bench.run.ConnectRadio(), kStepFailed);
+    EXPECT_EQ(bench.run.ConnectRadio(), StepResult::Failed);
     EXPECT_GE(bench.line.now(), Ms(20000));
     EXPECT_LE(bench.line.now(), Ms(20002));
     EXPECT_FALSE(bench.line.timerArmed());
@@ -131,32 +131,32 @@ TEST(IdentifyUnit, ResultCodes) {
     struct Case {
         const char* what;
         void (*fault)(sim::MasterFaults&);
-        int expected;
+        StepResult expected;
         int sends;
     };
     const Case cases[] = {
         {"wrong identification string", [](sim::MasterFaults& f) { f.identification = "PANEX"; },
-         kStepFailed, 1},
+         StepResult::Failed, 1},
         {"string right, sum wrong",
          [](sim::MasterFaults& f) {
              f.badCheck = AnswerSelector{Step::Identification, 0, 1};
          },
-         kStepBadChecksum, 1},
+         StepResult::BadChecksum, 1},
         {"no answer: three sends, then 1",
          [](sim::MasterFaults& f) {
              f.silentFrom = AnswerSelector{Step::Identification, 0, 1};
          },
-         kStepFailed, 3},
+         StepResult::Failed, 3},
         {"answer cut short: resent",
          [](sim::MasterFaults& f) {
              f.truncate = AnswerSelector{Step::Identification, 0, 1};
              f.truncateTo = 7;
          },
-         kStepOk, 2},
+         StepResult::Ok, 2},
     };
     for (const Case& c : cases) {
         MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
-        ASSERT_EQ(bench.run.ConnectRadio(), kStepOk) << c.what;
+        ASSERT_EQ(bench.run.ConnectRadio(), StepResult::Ok) << c.what;
         EXPECT_EQ(bench.run.IdentifyUnit(), c.expected) << c.what;
         EXPECT_EQ(bench.timesSent(0x65), c.sends) << c.what;
     }
@@ -166,15 +166,15 @@ TEST(IdentifyUnit, SlaveNameNeedsItsTwoTrailingSpaces) {
     sim::SlaveFaults faults;
     faults.identification = "DSP-X";
     SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
-    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
-    EXPECT_EQ(bench.run.IdentifyUnit(), kStepFailed);
+    ASSERT_EQ(bench.run.ConnectRadio(), StepResult::Ok);
+    EXPECT_EQ(bench.run.IdentifyUnit(), StepResult::Failed);
 }
 
 TEST(IdentifyUnit, EchoAndAnswerInOneReceiveEvent) {
     sim::VirtualLineOptions options;
     options.grouping = sim::Grouping::EchoWithAnswer;
     MasterUnit bench(kMasterCpu, options);
-    EXPECT_EQ(bench.run.Handshake(), kStepOk);
+    EXPECT_EQ(bench.run.Handshake(), StepResult::Ok);
     EXPECT_EQ(bench.timesSent(0x65), 1);
     EXPECT_EQ(bench.timesSent(0xE1), 1);
 }
@@ -183,9 +183,9 @@ TEST(IdentifyUnit, CancelIsSeenAfterTheWait) {
     MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith([](sim::MasterFaults& f) {
                          f.silentFrom = AnswerSelector{Step::Identification, 0, 1};
                      }));
-    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
+    ASSERT_EQ(bench.run.ConnectRadio(), StepResult::Ok);
     bench.pressCancelAt(bench.line.now() + Ms(100));
-    EXPECT_EQ(bench.run.IdentifyUnit(), kStepFailed);
+    EXPECT_EQ(bench.run.IdentifyUnit(), StepResult::Failed);
     EXPECT_EQ(bench.timesSent(0x65), 1) << "no second send after Cancel";
 }
 
@@ -193,31 +193,32 @@ TEST(ReadMasterVersion, ResultCodes) {
     struct Case {
         const char* what;
         void (*fault)(sim::MasterFaults&);
-        int expected;
+        StepResult expected;
     };
     const Case cases[] = {
-        {"refused with NAK", [](sim::MasterFaults& f) { f.refuseVersion = true; }, kStepFailed},
+        {"refused with NAK", [](sim::MasterFaults& f) { f.refuseVersion = true; },
+         StepResult::Failed},
         {"wrong check byte",
          [](sim::MasterFaults& f) {
              f.badCheck = AnswerSelector{Step::MasterVersion, 0, 1};
          },
-         kStepBadChecksum},
+         StepResult::BadChecksum},
         {"no answer",
          [](sim::MasterFaults& f) {
              f.silentFrom = AnswerSelector{Step::MasterVersion, 0, 1};
          },
-         kStepFailed},
+         StepResult::Failed},
         {"neither ACK nor NAK",
          [](sim::MasterFaults& f) {
              f.garbageInstead = AnswerSelector{Step::MasterVersion, 0, 1};
          },
-         kStepFailed},
+         StepResult::Failed},
         {"answer cut short",
          [](sim::MasterFaults& f) {
              f.truncate = AnswerSelector{Step::MasterVersion, 0, 1};
              f.truncateTo = 11;
          },
-         kStepFailed},
+         StepResult::Failed},
     };
     for (const Case& c : cases) {
         MasterUnit bench(kMasterCpu, {}, sim::RadioConfig{}, MasterWith(c.fault));
@@ -231,7 +232,7 @@ TEST(ReadUnitVersion, AnswerArrivingWithTheEchoIsDiscardedAndTheCommandResent) {
     sim::VirtualLineOptions options;
     options.grouping = sim::Grouping::EchoWithAnswer;
     SlaveUnit bench(kSlaveCpu, options);
-    EXPECT_EQ(bench.run.Handshake(), kStepFailed);
+    EXPECT_EQ(bench.run.Handshake(), StepResult::Failed);
     EXPECT_EQ(bench.timesSent(0x66), 3);
     EXPECT_EQ(bench.timesSent(ACK), 0);
 }
@@ -240,7 +241,7 @@ TEST(ReadUnitVersion, ResultCodes) {
     struct Case {
         const char* what;
         void (*fault)(sim::SlaveFaults&);
-        int expected;
+        StepResult expected;
         int sends;
     };
     const Case cases[] = {
@@ -248,18 +249,18 @@ TEST(ReadUnitVersion, ResultCodes) {
          [](sim::SlaveFaults& f) {
              f.badCheck = AnswerSelector{Step::UnitVersion, 0, 1};
          },
-         kStepBadChecksum, 1},
+         StepResult::BadChecksum, 1},
         {"no answer: three sends",
          [](sim::SlaveFaults& f) {
              f.silentFrom = AnswerSelector{Step::UnitVersion, 0, 1};
          },
-         kStepFailed, 3},
+         StepResult::Failed, 3},
         {"slow first answer: resent, then read",
          [](sim::SlaveFaults& f) {
              f.slow = AnswerSelector{Step::UnitVersion, 0, 1};
              f.slowBy = Ms(600);
          },
-         kStepOk, 2},
+         StepResult::Ok, 2},
     };
     for (const Case& c : cases) {
         sim::SlaveFaults faults;
@@ -274,10 +275,10 @@ TEST(ReadUnitVersion, CancelIsSeenAfterTheWait) {
     sim::SlaveFaults faults;
     faults.silentFrom = AnswerSelector{Step::UnitVersion, 0, 1};
     SlaveUnit bench(kSlaveCpu, {}, sim::RadioConfig{}, faults);
-    ASSERT_EQ(bench.run.ConnectRadio(), kStepOk);
-    ASSERT_EQ(bench.run.IdentifyUnit(), kStepOk);
+    ASSERT_EQ(bench.run.ConnectRadio(), StepResult::Ok);
+    ASSERT_EQ(bench.run.IdentifyUnit(), StepResult::Ok);
     bench.pressCancelAt(bench.line.now() + Ms(100));
-    EXPECT_EQ(bench.run.ReadUnitVersion(), kStepFailed);
+    EXPECT_EQ(bench.run.ReadUnitVersion(), StepResult::Failed);
     EXPECT_EQ(bench.timesSent(0x66), 1);
 }
 

@@ -96,9 +96,9 @@ TEST(MasterCpuTransfer, RadioMemoryHoldsTheImageWhateverTheReceiveGrouping) {
         MasterBench bench(options);
         const auto image = bench.selectFile(WholeImage());
         const auto what = "grouping " + std::to_string(static_cast<int>(grouping));
-        ASSERT_EQ(bench.run.Handshake(), kStepOk) << what;
+        ASSERT_EQ(bench.run.Handshake(), StepResult::Ok) << what;
 
-        EXPECT_EQ(TransferMasterImage(bench.run.framework()), 0) << what;
+        EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Ok) << what;
 
         EXPECT_EQ(test::BlocksOf(bench.radio.frames()), test::ExpectedBlockOrder()) << what;
         ExpectRadioMemoryMatches(bench.radio, image, what.c_str());
@@ -112,24 +112,25 @@ TEST(MasterCpuTransfer, BarsMoveAsTabledAndTheChecksumCoversTheWholeImage) {
     const auto image = bench.selectFile({PatternRun(0x0000, 0x300), PatternRun(0x0200, 0x40, 1),
                                          PatternRun(0x3000, 0x2000, 2), PatternRun(0x5000, 0x900),
                                          PatternRun(0x3FFF0, 0x10, 3)});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
-    ASSERT_EQ(TransferMasterImage(bench.run.framework()), 0);
+    ASSERT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Ok);
 
     EXPECT_EQ(bench.run.framework().ChecksumText, ExpectedChecksumText(test::SumOf(image)));
     EXPECT_EQ(bench.host.barMoves, ExpectedBarMoves());
     EXPECT_EQ(bench.host.bar1.maximum, 49);
     EXPECT_EQ(bench.host.bar2.maximum, 2048);
     EXPECT_TRUE(bench.host.bar1.visible && bench.host.bar2.visible);
+    test::ExpectWorkCountsUpTo(bench.host.work, WorkPhase::MasterBlocks, 1953);
     ExpectRadioMemoryMatches(bench.radio, image, "small file");
 }
 
 TEST(MasterCpuTransfer, FileWithoutDataRecordsSendsAnErasedImage) {
     MasterBench bench;
     bench.selectFile({});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
-    EXPECT_EQ(TransferMasterImage(bench.run.framework()), 0);
+    EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Ok);
 
     EXPECT_EQ(bench.run.framework().ChecksumText, "CHECKSUM\r\n        03FC0000 (PC)");
     EXPECT_EQ(bench.radio.frames().size(), static_cast<std::size_t>(kFrames));
@@ -151,9 +152,9 @@ TEST(MasterCpuTransfer, EncodedFileReachesTheRadioDecoded) {
     ASSERT_TRUE(test::IsReadableAsLines(lines)) << "no encodable test data for this key";
     bench.state.SelectedFileName = test::WriteLines(bench.folder.file("enc.SFL"), lines);
     bench.state.KeyIndex = 17;  // left over from an earlier read
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
-    EXPECT_EQ(TransferMasterImage(bench.run.framework()), 0);
+    EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Ok);
     ExpectRadioMemoryMatches(bench.radio, test::ImageOf(runs), "encoded file");
 }
 
@@ -162,30 +163,30 @@ TEST(MasterCpuTransfer, RefusedFrames) {
         const char* what;
         std::uint8_t code;
         int times;
-        int expected;
+        StepResult expected;
         int sendsOfBlock;
         std::size_t framesInAll;
     };
     constexpr int kOrdinal = 5;  // block 165
     const Case cases[] = {
-        {"code 9 once, then accepted", 9, 1, 0, 2, kFrames + 1},
-        {"code 8 twice, accepted on the third send", 8, 2, 0, 3, kFrames + 2},
-        {"code 9 three times", 9, 3, 1, 3, kOrdinal + 3},
-        {"code 3", 3, 1, 1, 1, kOrdinal + 1},
-        {"code 7", 7, 1, 1, 1, kOrdinal + 1},
+        {"code 9 once, then accepted", 9, 1, StepResult::Ok, 2, kFrames + 1},
+        {"code 8 twice, accepted on the third send", 8, 2, StepResult::Ok, 3, kFrames + 2},
+        {"code 9 three times", 9, 3, StepResult::Failed, 3, kOrdinal + 3},
+        {"code 3", 3, 1, StepResult::Failed, 1, kOrdinal + 1},
+        {"code 7", 7, 1, StepResult::Failed, 1, kOrdinal + 1},
     };
     for (const Case& c : cases) {
         sim::MasterFaults faults;
         faults.refusals = {{kOrdinal, c.code, c.times}};
         MasterBench bench({}, {}, faults);
         bench.selectFile({PatternRun(0x5000, 0x1000)});
-        ASSERT_EQ(bench.run.Handshake(), kStepOk) << c.what;
+        ASSERT_EQ(bench.run.Handshake(), StepResult::Ok) << c.what;
 
         EXPECT_EQ(TransferMasterImage(bench.run.framework()), c.expected) << c.what;
         EXPECT_EQ(FramesOfBlock(bench.radio, 165), c.sendsOfBlock) << c.what;
         EXPECT_EQ(bench.radio.frames().size(), c.framesInAll) << c.what;
         // The bars move for a block only once it is accepted.
-        EXPECT_EQ(Bar2Count(bench.host, 165 - 159), c.expected == 0 ? 1 : 0) << c.what;
+        EXPECT_EQ(Bar2Count(bench.host, 165 - 159), IsOk(c.expected) ? 1 : 0) << c.what;
     }
 }
 
@@ -195,9 +196,9 @@ TEST(MasterCpuTransfer, MissingTrailerFailsOnlyAfterEveryFrameWasSent) {
     faults.truncateTo = 1;
     MasterBench bench({}, {}, faults);
     bench.selectFile({PatternRun(0x5000, 0x1000)});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
-    EXPECT_EQ(WriteMasterCpu(bench.run.framework()), 1);
+    EXPECT_EQ(WriteMasterCpu(bench.run.framework()), StepResult::Failed);
 
     EXPECT_EQ(test::BlocksOf(bench.radio.frames()), test::ExpectedBlockOrder());
     EXPECT_EQ(Bar2Count(bench.host, 260 - 159), 0);
@@ -233,9 +234,9 @@ TEST(MasterCpuTransfer, UnexpectedAnswersStopAtOnce) {
         c.fault(faults);
         MasterBench bench({}, {}, faults);
         bench.selectFile({PatternRun(0x5000, 0x1000)});
-        ASSERT_EQ(bench.run.Handshake(), kStepOk) << c.what;
+        ASSERT_EQ(bench.run.Handshake(), StepResult::Ok) << c.what;
 
-        EXPECT_EQ(TransferMasterImage(bench.run.framework()), 1) << c.what;
+        EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Failed) << c.what;
         EXPECT_EQ(FramesOfBlock(bench.radio, 167), c.sendsOfBlock) << c.what;
         EXPECT_EQ(bench.radio.frames().back().number, 167u) << c.what << ": nothing after it";
     }
@@ -278,9 +279,9 @@ TEST(MasterCpuTransfer, NothingComesBackGives2TenSecondsAfterTheFrame) {
     WriteRun run(line, host, state);
     test::ScratchFolder folder;
     state.SelectedFileName = test::WriteLines(folder.file("dead.SFL"), test::SRecordLines({}));
-    ASSERT_EQ(run.Handshake(), kStepOk);
+    ASSERT_EQ(run.Handshake(), StepResult::Ok);
 
-    EXPECT_EQ(TransferMasterImage(run.framework()), 2);
+    EXPECT_EQ(TransferMasterImage(run.framework()), StepResult::NoReply);
     EXPECT_EQ(virtualLine.now() - frameSent, Ms(2 + 10000));
     EXPECT_EQ(radio.frames().size(), 10u);
 }
@@ -291,9 +292,9 @@ TEST(MasterCpuTransfer, EchoWithoutAnswerGives2FiveSecondsAfterTheEcho) {
     MasterBench bench({}, {}, faults);
     const std::vector<DataRun> runs = {PatternRun(0x5000, 0x1000)};
     bench.selectFile(runs);
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
 
-    EXPECT_EQ(TransferMasterImage(bench.run.framework()), 2);
+    EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::NoReply);
 
     const Micros lastArrival = bench.line.trace().back().at;
     EXPECT_EQ(bench.line.trace().back().direction, sim::TraceEntry::Direction::FromRadio);
@@ -307,10 +308,10 @@ TEST(MasterCpuTransfer, EchoWithoutAnswerGives2FiveSecondsAfterTheEcho) {
 TEST(MasterCpuTransfer, CancelDuringAnAnswerIsSeenAfterThatBlock) {
     MasterBench bench;
     bench.selectFile({});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
     bench.pressCancelAt(bench.line.now() + Ms(300));
 
-    EXPECT_EQ(TransferMasterImage(bench.run.framework()), 1);
+    EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Failed);
 
     const auto& frames = bench.radio.frames();
     ASSERT_FALSE(frames.empty());
@@ -323,9 +324,9 @@ TEST(MasterCpuTransfer, CancelDuringAnAnswerIsSeenAfterThatBlock) {
 TEST(MasterCpuTransfer, CancelBeforeTheTransferIsForgotten) {
     MasterBench bench;
     bench.selectFile({});
-    ASSERT_EQ(bench.run.Handshake(), kStepOk);
+    ASSERT_EQ(bench.run.Handshake(), StepResult::Ok);
     bench.state.StopRequested = true;
-    EXPECT_EQ(TransferMasterImage(bench.run.framework()), 0);
+    EXPECT_EQ(TransferMasterImage(bench.run.framework()), StepResult::Ok);
 }
 
 TEST(MasterCpuTransfer, CancelWhileAFrameIsQueued) {
@@ -353,10 +354,10 @@ TEST(MasterCpuTransfer, CancelWhileAFrameIsQueued) {
         test::ScratchFolder folder;
         state.SelectedFileName =
             test::WriteLines(folder.file("cancel.SFL"), test::SRecordLines({}));
-        ASSERT_EQ(run.Handshake(), kStepOk) << c.what;
+        ASSERT_EQ(run.Handshake(), StepResult::Ok) << c.what;
         const std::uint64_t deliveredBefore = virtualLine.counters().bytesDelivered;
 
-        EXPECT_EQ(TransferMasterImage(run.framework()), 1) << c.what;
+        EXPECT_EQ(TransferMasterImage(run.framework()), StepResult::Failed) << c.what;
         EXPECT_EQ(radio.frames().size(), c.framesInAll) << c.what;
         EXPECT_EQ(host.bar2.position, c.lastBar2) << c.what;
         // Echo and ACK with its five bytes for every frame whose answer was read.

@@ -39,12 +39,12 @@ class OptionImage : public ::testing::Test {
         WriteFramework& fw = bench->fw();
         for (auto step : {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate,
                           ConfirmBitRate, EnterProgrammingState})
-            ASSERT_EQ(step(fw), 0);
-        ASSERT_EQ(SendRoutine(fw, BaseRoutine()), 0);
-        ASSERT_EQ(QueryBootStatus(fw), 0);
-        ASSERT_EQ(CheckBlank(fw), 0);
-        ASSERT_EQ(SelectProgramming(fw), 0);
-        ASSERT_EQ(SendRoutine(fw, ProgramRoutine()), 0);
+            ASSERT_EQ(step(fw), StepResult::Ok);
+        ASSERT_EQ(SendRoutine(fw, BaseRoutine()), StepResult::Ok);
+        ASSERT_EQ(QueryBootStatus(fw), StepResult::Ok);
+        ASSERT_EQ(CheckBlank(fw), StepResult::Ok);
+        ASSERT_EQ(SelectProgramming(fw), StepResult::Ok);
+        ASSERT_EQ(SendRoutine(fw, ProgramRoutine()), StepResult::Ok);
         bench->mark();
         bench->host.barMoves.clear();
     }
@@ -59,7 +59,7 @@ class OptionImage : public ::testing::Test {
 
 TEST_F(OptionImage, SendsTheMiddleBlocksInOrderWithoutWriteAllAreas) {
     Prepare(test::OptionRuns(), false);
-    ASSERT_EQ(TransferOptionImage(bench->fw()), 0);
+    ASSERT_EQ(TransferOptionImage(bench->fw()), StepResult::Ok);
     EXPECT_EQ(bench->sentSinceMark(), ExpectedFrames(false));
     const std::vector<std::uint32_t> addresses = bench->radio.acceptedAddresses();
     ASSERT_EQ(addresses.size(), 752u);
@@ -81,7 +81,7 @@ TEST_F(OptionImage, SendsTheMiddleBlocksInOrderWithoutWriteAllAreas) {
 // checksum is 01FE0000.
 TEST_F(OptionImage, FileWithoutDataSendsAnImageOfFF) {
     Prepare({}, false);
-    ASSERT_EQ(TransferOptionImage(bench->fw()), 0);
+    ASSERT_EQ(TransferOptionImage(bench->fw()), StepResult::Ok);
     EXPECT_EQ(bench->fw().ChecksumText, "CHECKSUM\r\n        01FE0000 (PC)");
     EXPECT_EQ(bench->radio.acceptedAddresses().size(), 752u);
     EXPECT_EQ(bench->sentSinceMark(), ExpectedFrames(false));
@@ -104,7 +104,7 @@ TEST_P(OptionImagePacing, HoldsTheCheckByteBackUntilTheEcho) {
     // Answers stay behind their echo, so the handshake still sees them apart.
     config.answerDelay = c.echoDelay + Micros{5'000};
     Prepare(test::OptionRuns(), false, config);
-    ASSERT_EQ(TransferOptionImage(bench->fw()), 0);
+    ASSERT_EQ(TransferOptionImage(bench->fw()), StepResult::Ok);
 
     const std::vector<Micros> times = bench->sendTimesSinceMark();
     ASSERT_EQ(times.size(), 752u * 134 + 6);
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(Echo, OptionImagePacing,
 // over all 1024 blocks, skipped ones included.
 TEST_F(OptionImage, BarsFollowTheBlocks) {
     Prepare(test::OptionRuns(), false);
-    ASSERT_EQ(TransferOptionImage(bench->fw()), 0);
+    ASSERT_EQ(TransferOptionImage(bench->fw()), StepResult::Ok);
     EXPECT_EQ(bench->host.bar1.maximum, 29);
     EXPECT_EQ(bench->host.bar2.minimum, 0);
     EXPECT_EQ(bench->host.bar2.maximum, 1023);
@@ -141,6 +141,7 @@ TEST_F(OptionImage, BarsFollowTheBlocks) {
         expected.push_back({ProgressBarId::Bar2, i});
     }
     EXPECT_EQ(bench->host.barMoves, expected);
+    test::ExpectWorkCountsUpTo(bench->host.work, WorkPhase::OptionBlocks, 752);
 }
 
 struct FailureCase {
@@ -159,7 +160,7 @@ TEST_P(OptionImageFailures, EndTheTransferWithOne) {
     const FailureCase& c = GetParam();
     Prepare(test::OptionRuns(), false);
     c.fault(bench->radio.faults());
-    EXPECT_EQ(TransferOptionImage(bench->fw()), 1);
+    EXPECT_EQ(TransferOptionImage(bench->fw()), StepResult::Failed);
     Bytes expected;
     for (std::uint32_t block = 16; block < 16 + c.framesSent; ++block)
         test::Append(expected, test::BlockFrameOf(file.image, block * 128));
@@ -189,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(OptionImage, MissingEchoEndsTheTransferAfterTenSeconds) {
     Prepare(test::OptionRuns(), false);
     bench->radio.faults().vanishAfterFrame = 2;
-    EXPECT_EQ(TransferOptionImage(bench->fw()), 1);
+    EXPECT_EQ(TransferOptionImage(bench->fw()), StepResult::Failed);
     EXPECT_EQ(bench->radio.acceptedAddresses().size(), 3u);
     EXPECT_EQ(bench->sentSinceMark().size(), 3u * 134 + 133);
     EXPECT_EQ(bench->line.now() - bench->sendTimesSinceMark().back(), Micros{10'006'000});
@@ -200,7 +201,7 @@ TEST_F(OptionImage, MissingEchoEndsTheTransferAfterTenSeconds) {
 TEST_F(OptionImage, CancelEndsAfterTheCurrentBlock) {
     Prepare(test::OptionRuns(), false);
     bench->cancelWhen(bench->sentAtLeast(10 * 134 + 60));  // inside block 26
-    EXPECT_EQ(TransferOptionImage(bench->fw()), 1);
+    EXPECT_EQ(TransferOptionImage(bench->fw()), StepResult::Failed);
     EXPECT_EQ(bench->radio.acceptedAddresses().size(), 11u);
     EXPECT_EQ(bench->sentSinceMark().size(), 11u * 134);
     EXPECT_FALSE(bench->radio.endFrameReceived());
@@ -209,7 +210,7 @@ TEST_F(OptionImage, CancelEndsAfterTheCurrentBlock) {
 TEST_F(OptionImage, CancelBeforeTheTransferIsForgotten) {
     Prepare(test::OptionRuns(), false);
     bench->state.StopRequested = true;
-    EXPECT_EQ(TransferOptionImage(bench->fw()), 0);
+    EXPECT_EQ(TransferOptionImage(bench->fw()), StepResult::Ok);
     EXPECT_EQ(bench->radio.acceptedAddresses().size(), 752u);
 }
 

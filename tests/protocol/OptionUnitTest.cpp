@@ -115,12 +115,12 @@ class OptionSteps : public ::testing::Test {
     void Parameters() {
         for (auto step :
              {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate, ConfirmBitRate})
-            ASSERT_EQ(step(bench.fw()), 0);
+            ASSERT_EQ(step(bench.fw()), StepResult::Ok);
     }
     void ProgrammingState() {
         Parameters();
-        ASSERT_EQ(EnterProgrammingState(bench.fw()), 0);
-        ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 0);
+        ASSERT_EQ(EnterProgrammingState(bench.fw()), StepResult::Ok);
+        ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Ok);
     }
     std::size_t Count(std::uint8_t byte) {
         const Bytes sent = bench.sentSinceMark();
@@ -130,7 +130,7 @@ class OptionSteps : public ::testing::Test {
 
 struct CommandCase {
     const char* name;
-    int (*step)(WriteFramework&);
+    StepResult (*step)(WriteFramework&);
     Bytes command;
     int pauseMs;
 };
@@ -146,11 +146,11 @@ TEST_P(OptionParameterCommands, GoOutAfterTheirPause) {
     for (auto step : {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate}) {
         if (step == c.step)
             break;
-        ASSERT_EQ(step(bench.fw()), 0);
+        ASSERT_EQ(step(bench.fw()), StepResult::Ok);
     }
     bench.mark();
     const Micros start = bench.line.now();
-    EXPECT_EQ(c.step(bench.fw()), 0);
+    EXPECT_EQ(c.step(bench.fw()), StepResult::Ok);
     EXPECT_EQ(bench.sentSinceMark(), c.command);
     const std::vector<Micros> times = bench.sendTimesSinceMark();
     EXPECT_EQ(times.front() - start, std::chrono::milliseconds(c.pauseMs));
@@ -173,9 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
 struct ResendCase {
     const char* name;
     std::function<void(sim::OptionUnitFaults&)> fault;
-    int (*step)(WriteFramework&);
+    StepResult (*step)(WriteFramework&);
     std::uint8_t command;
-    int expected;
+    StepResult expected;
     std::size_t sends;
 };
 
@@ -190,7 +190,7 @@ TEST_P(OptionResends, FollowTheStepsSendLimit) {
          {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate, ConfirmBitRate}) {
         if (step == c.step)
             break;
-        ASSERT_EQ(step(bench.fw()), 0);
+        ASSERT_EQ(step(bench.fw()), StepResult::Ok);
     }
     bench.mark();
     EXPECT_EQ(c.step(bench.fw()), c.expected);
@@ -207,33 +207,33 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ResendCase{"device_garbage_once",
                    [](auto& f) { f.garbageInstead = Answers(sim::Step::SelectDevice, 0, 1); },
-                   SelectDevice, 0x10, 0, 2},
+                   SelectDevice, 0x10, StepResult::Ok, 2},
         ResendCase{"device_garbage_three_times",
                    [](auto& f) { f.garbageInstead = Answers(sim::Step::SelectDevice, 0, 3); },
-                   SelectDevice, 0x10, 1, 3},
+                   SelectDevice, 0x10, StepResult::Failed, 3},
         ResendCase{"device_silent",
                    [](auto& f) { f.silentFrom = Answers(sim::Step::SelectDevice, 0, 1); },
-                   SelectDevice, 0x10, 1, 3},
+                   SelectDevice, 0x10, StepResult::Failed, 3},
         ResendCase{"confirm_garbage_once",
                    [](auto& f) { f.garbageInstead = Answers(sim::Step::ConfirmBitRate, 0, 1); },
-                   ConfirmBitRate, 0x06, 1, 1},
+                   ConfirmBitRate, 0x06, StepResult::Failed, 1},
         ResendCase{"unit_wrong_sum_once",
                    [](auto& f) { f.badCheck = Answers(sim::Step::QueryProgrammingUnit, 0, 1); },
-                   QueryProgrammingUnit, 0x27, 0, 2},
+                   QueryProgrammingUnit, 0x27, StepResult::Ok, 2},
         ResendCase{"unit_wrong_sum_five_times",
                    [](auto& f) { f.badCheck = Answers(sim::Step::QueryProgrammingUnit, 0, 5); },
-                   QueryProgrammingUnit, 0x27, 0, 6},
+                   QueryProgrammingUnit, 0x27, StepResult::Ok, 6},
         ResendCase{"unit_other_than_0080", [](auto& f) { f.programmingUnit = 0x0100; },
-                   QueryProgrammingUnit, 0x27, 1, 1},
+                   QueryProgrammingUnit, 0x27, StepResult::Failed, 1},
         ResendCase{"unit_wrong_sum_then_other_unit",
                    [](auto& f) {
                        f.badCheck = Answers(sim::Step::QueryProgrammingUnit, 0, 1);
                        f.programmingUnit = 0x0100;
                    },
-                   QueryProgrammingUnit, 0x27, 10, 2},
+                   QueryProgrammingUnit, 0x27, StepResult::BadChecksum, 2},
         ResendCase{"unit_silent",
                    [](auto& f) { f.silentFrom = Answers(sim::Step::QueryProgrammingUnit, 0, 1); },
-                   QueryProgrammingUnit, 0x27, 1, 3}),
+                   QueryProgrammingUnit, 0x27, StepResult::Failed, 3}),
     test::CaseName());
 
 // 27 answered with wrong sums is asked for again until a Cancel ends it: 10,
@@ -241,15 +241,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(OptionSteps, CancelAfterWrongSumsGivesTen) {
     bench.radio.faults().badCheck = Answers(sim::Step::QueryProgrammingUnit, 0, sim::kEvery);
     bench.cancelWhen(bench.sentAtLeast(4));
-    EXPECT_EQ(QueryProgrammingUnit(bench.fw()), 10);
+    EXPECT_EQ(QueryProgrammingUnit(bench.fw()), StepResult::BadChecksum);
     EXPECT_EQ(Count(0x27), 4u);
 }
 
 TEST_F(OptionSteps, CancelDuringAParameterCommandEndsIt) {
-    ASSERT_EQ(QueryProgrammingUnit(bench.fw()), 0);
+    ASSERT_EQ(QueryProgrammingUnit(bench.fw()), StepResult::Ok);
     bench.cancelWhen(bench.sentAtLeast(2));
-    EXPECT_EQ(SelectDevice(bench.fw()), 1);
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 1);  // still set: the next command ends at once
+    EXPECT_EQ(SelectDevice(bench.fw()), StepResult::Failed);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()),
+              StepResult::Failed);  // still set: the next command ends at once
 }
 
 // A Cancel during ConfirmBitRate lets it succeed; EnterProgrammingState sends
@@ -257,7 +258,7 @@ TEST_F(OptionSteps, CancelDuringAParameterCommandEndsIt) {
 TEST_F(OptionSteps, CancelDuringConfirmBitRateEndsAfterFortyIsSent) {
     bench.radio.faults().slow = Answers(sim::Step::ConfirmBitRate, 0, 1);
     bench.cancelWhen(bench.sentAtLeast(23));  // 27, the three parameter commands, 06
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 1);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::Failed);
     const Bytes sent = bench.sentSinceMark();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), 0x40);
@@ -270,7 +271,7 @@ struct EnterCase {
     Micros enterDelay;
     std::optional<std::uint8_t> enterError;
     bool codeArrivesLater;  // the refusal byte and its code in two arrivals
-    int expected;
+    StepResult expected;
 };
 
 class OptionEnterProgrammingState : public OptionSteps,
@@ -295,24 +296,44 @@ TEST_P(OptionEnterProgrammingState, PollsForTheUnit) {
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionEnterProgrammingState,
     ::testing::Values(
-        EnterCase{"ready_after_a_second", sim::Grouping::PerBurst, Micros{1'200'000}, {}, false, 0},
-        EnterCase{
-            "ready_after_nine_seconds", sim::Grouping::PerBurst, Micros{9'000'000}, {}, false, 0},
-        EnterCase{"never_ready", sim::Grouping::PerBurst, Micros{30'000'000}, {}, false, 1},
-        EnterCase{"ack_with_the_echo", sim::Grouping::EchoWithAnswer, Micros{1'000}, {}, false, 1},
+        EnterCase{"ready_after_a_second",
+                  sim::Grouping::PerBurst,
+                  Micros{1'200'000},
+                  {},
+                  false,
+                  StepResult::Ok},
+        EnterCase{"ready_after_nine_seconds",
+                  sim::Grouping::PerBurst,
+                  Micros{9'000'000},
+                  {},
+                  false,
+                  StepResult::Ok},
+        EnterCase{"never_ready",
+                  sim::Grouping::PerBurst,
+                  Micros{30'000'000},
+                  {},
+                  false,
+                  StepResult::Failed},
+        EnterCase{"ack_with_the_echo",
+                  sim::Grouping::EchoWithAnswer,
+                  Micros{1'000},
+                  {},
+                  false,
+                  StepResult::Failed},
         EnterCase{"refused_in_one_event", sim::Grouping::PerBurst, Micros{1'200'000}, 0x33, false,
-                  0xC0},
+                  UnitCode(0xC0)},
         // The refusal comes inside a poll's wait (not its sleep), its code 3 ms later.
         EnterCase{"refused_then_its_code", sim::Grouping::PerBurst, Micros{750'000}, 0x33, true,
-                  0x33},
-        EnterCase{"refused_with_code_0", sim::Grouping::PerBurst, Micros{750'000}, 0x00, true, 1}),
+                  UnitCode(0x33)},
+        EnterCase{"refused_with_code_0", sim::Grouping::PerBurst, Micros{750'000}, 0x00, true,
+                  StepResult::Failed}),
     test::CaseName());
 
 TEST_F(OptionSteps, NeverReadyGivesUpAfterTenPolls) {
     Parameters();
     const_cast<sim::OptionUnitConfig&>(bench.radio.optionConfig()).enterDelay = Micros{60'000'000};
     const Micros start = bench.line.now();
-    EXPECT_EQ(EnterProgrammingState(bench.fw()), 1);
+    EXPECT_EQ(EnterProgrammingState(bench.fw()), StepResult::Failed);
     // 10 ms, the echo, then ten polls of 500 ms sleep and 500 ms wait.
     const Micros took = bench.line.now() - start;
     EXPECT_GE(took, Micros{10'012'000});
@@ -322,7 +343,7 @@ TEST_F(OptionSteps, NeverReadyGivesUpAfterTenPolls) {
 // A Cancel during the polls is read at the first routine byte.
 TEST_F(OptionSteps, CancelDuringThePollsEndsBeforeTheFirstRoutineByte) {
     bench.cancelWhen(bench.sentAtLeast(24));  // up to 40
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 1);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::Failed);
     EXPECT_EQ(bench.sentSinceMark().back(), 0x40);
 }
 
@@ -339,18 +360,19 @@ class OptionRoutineLoads : public OptionSteps, public ::testing::WithParamInterf
 TEST_P(OptionRoutineLoads, ArePacedAndCounted) {
     const RoutineCase& c = GetParam();
     Parameters();
-    ASSERT_EQ(EnterProgrammingState(bench.fw()), 0);
+    ASSERT_EQ(EnterProgrammingState(bench.fw()), StepResult::Ok);
     if (c.routine != BaseRoutine) {
-        ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 0);
-        ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
-        ASSERT_EQ((c.routine == EraseRoutine ? SelectErase : SelectProgramming)(bench.fw()), 0);
+        ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Ok);
+        ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
+        ASSERT_EQ((c.routine == EraseRoutine ? SelectErase : SelectProgramming)(bench.fw()),
+                  StepResult::Ok);
     }
     const StoredRoutine routine = c.routine();
     const int n = static_cast<int>(routine.bytes.size());
     bench.mark();
     bench.host.barMoves.clear();
     const Micros start = bench.line.now();
-    ASSERT_EQ(SendRoutine(bench.fw(), routine), 0);
+    ASSERT_EQ(SendRoutine(bench.fw(), routine), StepResult::Ok);
 
     EXPECT_EQ(bench.sentSinceMark(), Bytes(routine.bytes.begin(), routine.bytes.end()));
     const std::vector<Micros> times = bench.sendTimesSinceMark();
@@ -374,10 +396,10 @@ INSTANTIATE_TEST_SUITE_P(Routines, OptionRoutineLoads,
 // A Cancel during a routine load ends it before the next byte.
 TEST_F(OptionSteps, CancelDuringARoutineEndsBeforeTheNextByte) {
     Parameters();
-    ASSERT_EQ(EnterProgrammingState(bench.fw()), 0);
+    ASSERT_EQ(EnterProgrammingState(bench.fw()), StepResult::Ok);
     bench.mark();
     bench.cancelWhen(bench.sentAtLeast(100));
-    EXPECT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 1);
+    EXPECT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Failed);
     EXPECT_EQ(bench.line.counters().bytesSent, bench.cancelSentCount);
     EXPECT_LT(bench.sentSinceMark().size(), 110u);
 }
@@ -385,8 +407,8 @@ TEST_F(OptionSteps, CancelDuringARoutineEndsBeforeTheNextByte) {
 TEST_F(OptionSteps, RoutineNotAcknowledgedIsOne) {
     bench.radio.faults().garbageInstead = Answers(sim::Step::Routine, 0, 1);
     Parameters();
-    ASSERT_EQ(EnterProgrammingState(bench.fw()), 0);
-    EXPECT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 1);
+    ASSERT_EQ(EnterProgrammingState(bench.fw()), StepResult::Ok);
+    EXPECT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Failed);
 }
 
 // A Cancel during SelectProgramming is read at the first byte of the
@@ -401,7 +423,7 @@ TEST_F(OptionSteps, CancelDuringSelectProgrammingEndsBeforeTheProgrammingRoutine
     const auto selectProgrammingSent = blank.lastSentIs(0x43);
     blank.cancelWhen(
         [&] { return blank.radio.routinesLoaded().size() == 1 && selectProgrammingSent(); });
-    EXPECT_EQ(WriteOptionUnit(blank.fw()), 1);
+    EXPECT_EQ(WriteOptionUnit(blank.fw()), StepResult::Failed);
     EXPECT_EQ(blank.sentSinceMark().back(), 0x43);
     EXPECT_EQ(blank.radio.routinesLoaded(), std::vector<std::uint32_t>{911});
 }
@@ -419,7 +441,7 @@ class OptionBootStatus : public OptionSteps, public ::testing::WithParamInterfac
 TEST_P(OptionBootStatus, NonZeroStatusEndsTheWriteWithIt) {
     const StatusCase& c = GetParam();
     bench.radio.faults().bootStatusError = sim::OptionUnitFaults::BootStatus{c.occurrence, 0x3C};
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 0x3C);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), UnitCode(0x3C));
     EXPECT_EQ(bench.radio.acceptedAddresses().size(), static_cast<std::size_t>(c.blocksSent));
     EXPECT_EQ(bench.sentSinceMark().back(), 0x4F);
     EXPECT_EQ(bench.host.okBoxes, 0);
@@ -435,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(Queries, OptionBootStatus,
 struct BlankCase {
     const char* name;
     std::function<void(sim::OptionUnitFaults&)> fault;
-    int expected;
+    StepResult expected;
 };
 
 class OptionCheckBlank : public OptionSteps, public ::testing::WithParamInterface<BlankCase> {};
@@ -446,25 +468,26 @@ TEST_P(OptionCheckBlank, RefusalsEndTheWrite) {
     const BlankCase& c = GetParam();
     c.fault(bench.radio.faults());
     ProgrammingState();
-    ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
+    ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
     EXPECT_EQ(CheckBlank(bench.fw()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, OptionCheckBlank,
     ::testing::Values(
-        BlankCase{"not_blank", [](auto&) {}, 0x52},
-        BlankCase{"error_code_41", [](auto& f) { f.checkBlankError = 0x41; }, 0x41},
-        BlankCase{"error_code_0", [](auto& f) { f.checkBlankError = 0x00; }, 1},
+        BlankCase{"not_blank", [](auto&) {}, StepResult::NotBlank},
+        BlankCase{"error_code_41", [](auto& f) { f.checkBlankError = 0x41; }, UnitCode(0x41)},
+        BlankCase{"error_code_0", [](auto& f) { f.checkBlankError = 0x00; }, StepResult::Failed},
         BlankCase{"garbage",
-                  [](auto& f) { f.garbageInstead = Answers(sim::Step::CheckBlank, 0, 1); }, 1},
+                  [](auto& f) { f.garbageInstead = Answers(sim::Step::CheckBlank, 0, 1); },
+                  StepResult::Failed},
         BlankCase{"silent", [](auto& f) { f.silentFrom = Answers(sim::Step::CheckBlank, 0, 1); },
-                  1}),
+                  StepResult::Failed}),
     test::CaseName());
 
 TEST_F(OptionSteps, CheckBlankErrorEndsTheWriteWithoutErasing) {
     bench.radio.faults().checkBlankError = 0x41;
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 0x41);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), UnitCode(0x41));
     EXPECT_TRUE(bench.radio.erasedBlocks().empty());
     EXPECT_EQ(bench.sentSinceMark().back(), 0x4D);
 }
@@ -483,7 +506,7 @@ struct BlankWaitCase {
     const char* name;
     bool blankUnit;
     std::function<void(sim::OptionUnitFaults&)> fault;
-    int expected;
+    StepResult expected;
 };
 
 class OptionCheckBlankWait : public ::testing::TestWithParam<BlankWaitCase> {};
@@ -503,9 +526,9 @@ TEST_P(OptionCheckBlankWait, EndsAfterFiveSecondsOfSilence) {
     ASSERT_TRUE(bench.Handshake());
     for (auto step : {QueryProgrammingUnit, SelectDevice, SelectClockMode, SelectBitRate,
                       ConfirmBitRate, EnterProgrammingState})
-        ASSERT_EQ(step(bench.fw()), 0);
-    ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), 0);
-    ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
+        ASSERT_EQ(step(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(SendRoutine(bench.fw(), BaseRoutine()), StepResult::Ok);
+    ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
     EXPECT_EQ(CheckBlank(bench.fw()), c.expected);
     EXPECT_GE(SilenceSinceLastArrival(bench), Micros{5'000'000});
     EXPECT_LT(SilenceSinceLastArrival(bench), Micros{5'010'000});
@@ -513,17 +536,18 @@ TEST_P(OptionCheckBlankWait, EndsAfterFiveSecondsOfSilence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, OptionCheckBlankWait,
-    ::testing::Values(BlankWaitCase{"ack_alone", true, [](auto&) {}, 0},
+    ::testing::Values(BlankWaitCase{"ack_alone", true, [](auto&) {}, StepResult::Ok},
                       BlankWaitCase{
                           "cd_without_code", false,
-                          [](auto& f) { f.truncate = Answers(sim::Step::CheckBlank, 0, 1); }, 1}),
+                          [](auto& f) { f.truncate = Answers(sim::Step::CheckBlank, 0, 1); },
+                          StepResult::Failed}),
     test::CaseName());
 
 // A code that follows CD late still counts: the write runs the erase branch.
 TEST_F(OptionSteps, ALateNotBlankCodeErasesBeforeProgramming) {
     bench.radio.faults().split = Answers(sim::Step::CheckBlank, 0, 1);
     bench.radio.faults().splitGap = Micros{1'500'000};
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 0);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::Ok);
     EXPECT_EQ(bench.radio.erasedBlocks(), (std::vector<int>{2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(bench.radio.acceptedAddresses().size(), 752u);
 }
@@ -532,7 +556,7 @@ struct EraseCase {
     const char* name;
     int block;
     std::uint8_t code;
-    int expected;
+    StepResult expected;
 };
 
 class OptionEraseErrors : public OptionSteps, public ::testing::WithParamInterface<EraseCase> {};
@@ -554,24 +578,25 @@ TEST_P(OptionEraseErrors, EndTheWriteWithTheirResult) {
     EXPECT_TRUE(std::equal(last.begin(), last.end(), sent.end() - 4));
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, OptionEraseErrors,
-                         ::testing::Values(EraseCase{"code_51", 4, 0x51, 5},
-                                           EraseCase{"code_11", 2, 0x11, 10},
-                                           EraseCase{"other_code", 8, 0x22, 1}),
-                         test::CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, OptionEraseErrors,
+    ::testing::Values(EraseCase{"code_51", 4, 0x51, StepResult::EraseRefused51},
+                      EraseCase{"code_11", 2, 0x11, StepResult::EraseRefused11},
+                      EraseCase{"other_code", 8, 0x22, StepResult::Failed}),
+    test::CaseName());
 
 // Erase commands: 3 ms after each byte, 1400 ms before the answer is
 // counted; the closing 58 01 FF A8, then 1000 ms.
 TEST_F(OptionSteps, EraseCommandsArePacedAndClosed) {
     ProgrammingState();
-    ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
-    ASSERT_EQ(CheckBlank(bench.fw()), kNotBlankCode);
-    ASSERT_EQ(QueryBootStatus(bench.fw()), 0);
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
-    ASSERT_EQ(SendRoutine(bench.fw(), EraseRoutine()), 0);
+    ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(CheckBlank(bench.fw()), StepResult::NotBlank);
+    ASSERT_EQ(QueryBootStatus(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(SendRoutine(bench.fw(), EraseRoutine()), StepResult::Ok);
     bench.mark();
     const Micros start = bench.line.now();
-    ASSERT_EQ(EraseBlocks(bench.fw()), 0);
+    ASSERT_EQ(EraseBlocks(bench.fw()), StepResult::Ok);
 
     Bytes expected;
     for (int n = 2; n <= 8; ++n)
@@ -598,16 +623,16 @@ TEST_F(OptionSteps, CancelDuringCheckBlankOrErasingIsLost) {
     ASSERT_TRUE(second.Handshake());
     second.cancelWhen([&] { return second.radio.erasedBlocks().size() == 3; });
 
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 0);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::Ok);
     EXPECT_GE(bench.cancelledAt, Micros{0});
-    EXPECT_EQ(WriteOptionUnit(second.fw()), 0);
+    EXPECT_EQ(WriteOptionUnit(second.fw()), StepResult::Ok);
     EXPECT_GE(second.cancelledAt, Micros{0});
     EXPECT_EQ(second.radio.acceptedAddresses().size(), 752u);
 }
 
 TEST_F(OptionSteps, UnitSumWithAWrongCheckByteIsTen) {
     bench.radio.faults().badCheck = Answers(sim::Step::ReadUnitChecksum, 0, 1);
-    EXPECT_EQ(WriteOptionUnit(bench.fw()), 10);
+    EXPECT_EQ(WriteOptionUnit(bench.fw()), StepResult::BadChecksum);
     EXPECT_EQ(bench.host.okBoxes, 0);
 }
 
@@ -620,6 +645,7 @@ TEST(OptionCpuChecksumText, ShowsTheFourBytesInUpperCaseHex) {
 struct RefusedCase {
     const char* name;
     std::vector<std::string> lines;  // empty: no file at all
+    test::ErrorCheck expectError;
 };
 
 class OptionRefusedFiles : public OptionSteps, public ::testing::WithParamInterface<RefusedCase> {};
@@ -631,16 +657,19 @@ TEST_P(OptionRefusedFiles, ThrowBeforeAnythingIsSent) {
     bench.state.SelectedFileName =
         c.lines.empty() ? folder.file("TQX37_V0000.SFL")
                         : test::WriteLines(folder.path() / "TQX37_V0998.SFL", c.lines);
-    EXPECT_ANY_THROW(WriteOptionUnit(bench.fw()));
+    c.expectError([this] { WriteOptionUnit(bench.fw()); });
     EXPECT_TRUE(bench.sentSinceMark().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, OptionRefusedFiles,
     ::testing::Values(RefusedCase{"data_beyond_1FFFF",
-                                  {"HEADER", "S0030000FC", "S2081FFFFC0102030450", "S9030000FC"}},
-                      RefusedCase{"no_record_start", {"HEADER ONLY", "S1070800010203046C"}},
-                      RefusedCase{"missing_file", {}}),
+                                  {"HEADER", "S0030000FC", "S2081FFFFC0102030450", "S9030000FC"},
+                                  test::ExpectThrows<FileRefusedError>},
+                      RefusedCase{"no_record_start",
+                                  {"HEADER ONLY", "S1070800010203046C"},
+                                  test::ExpectThrows<FileRefusedError>},
+                      RefusedCase{"missing_file", {}, test::ExpectThrows<FileAccessError>}),
     test::CaseName());
 
 }  // namespace

@@ -209,6 +209,8 @@ TEST_P(SlaveCompleteWrite, RadioReceivesEveryLineOfTheFile) {
         EXPECT_EQ(bar1[i + 1], i % 50) << "line " << i;
         EXPECT_EQ(bar2[i + 1], std::min(i, 1247)) << "line " << i;
     }
+    // Past the bar's full scale the count goes on to the last line.
+    test::ExpectWorkCountsUpTo(bench.host.work, WorkPhase::SlaveLines, lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SlaveCompleteWrite,
@@ -237,8 +239,8 @@ class SlaveSteps : public ::testing::Test {
 // reply is the 15 echoed bytes and ACK at index 15.
 TEST_F(SlaveSteps, EndOfFileRecordGoesOutAsTheWorkedExampleFrame) {
     UseLines({":00000001FF"});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
-    ASSERT_EQ(TransferSlaveLines(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(TransferSlaveLines(bench.fw()), StepResult::Ok);
 
     Bytes expected = {0x48};
     const Bytes frame = {0x50, 0x00, 0x0B, 0x3A, 0x30, 0x30, 0x30, 0x30,
@@ -254,15 +256,15 @@ TEST_F(SlaveSteps, EndOfFileRecordGoesOutAsTheWorkedExampleFrame) {
 TEST_F(SlaveSteps, ByteAfterTheEchoMustBeAck) {
     bench.radio.faults().garbageBefore = sim::AnswerSelector{sim::Step::Frame, 0, 1};
     UseLines({":00000001FF"});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 1);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::Failed);
     EXPECT_EQ(bench.fw().ReceiveBuffer[15], 0x7E);
 }
 
 TEST_F(SlaveSteps, SelectEraseSendsOneByteAfterTenMillisecondsAndWantsAck) {
     UseLines({":00000001FF"});
     const Micros before = bench.line.now();
-    EXPECT_EQ(SelectErase(bench.fw()), 0);
+    EXPECT_EQ(SelectErase(bench.fw()), StepResult::Ok);
     EXPECT_EQ(bench.sentSinceMark(), Bytes{0x48});
     EXPECT_EQ(bench.sendTimesSinceMark().front() - before, Micros{10'000});
 }
@@ -270,7 +272,7 @@ TEST_F(SlaveSteps, SelectEraseSendsOneByteAfterTenMillisecondsAndWantsAck) {
 TEST_F(SlaveSteps, SelectEraseRefusedIsOneAndNoLineIsSent) {
     bench.radio.faults().refuseSelectErase = true;
     UseLines({":00000001FF"});
-    EXPECT_EQ(WriteSlaveCpu(bench.fw()), 1);
+    EXPECT_EQ(WriteSlaveCpu(bench.fw()), StepResult::Failed);
     EXPECT_EQ(bench.sentSinceMark(), Bytes{0x48});
     EXPECT_EQ(bench.host.okBoxes, 0);
 }
@@ -278,7 +280,7 @@ TEST_F(SlaveSteps, SelectEraseRefusedIsOneAndNoLineIsSent) {
 struct FailureCase {
     const char* name;
     std::function<void(sim::SlaveFaults&)> fault;
-    int expected;
+    StepResult expected;
     int radioLines;  // lines the radio took
     int framesSent;
     bool endFrameSent;
@@ -316,20 +318,20 @@ INSTANTIATE_TEST_SUITE_P(
                     [](sim::SlaveFaults& f) {
                         f.refusals.push_back({2, 0x10, 1});
                     },
-                    1, 2, 3, false},
+                    StepResult::Failed, 2, 3, false},
         // The radio takes line 3 but its answer never comes after the echo.
         FailureCase{"silent_after_the_echo_of_line_3",
                     [](sim::SlaveFaults& f) {
                         f.silentFrom = sim::AnswerSelector{sim::Step::Frame, 3, sim::kEvery};
                     },
-                    2, 4, 4, false},
-        FailureCase{"end_frame_refused", [](sim::SlaveFaults& f) { f.refuseEndFrame = true; }, 3, 7,
-                    7, true},
+                    StepResult::NoReply, 4, 4, false},
+        FailureCase{"end_frame_refused", [](sim::SlaveFaults& f) { f.refuseEndFrame = true; },
+                    StepResult::EndNotAcknowledged, 7, 7, true},
         FailureCase{"end_frame_silent",
                     [](sim::SlaveFaults& f) {
                         f.silentFrom = sim::AnswerSelector{sim::Step::EndFrame, 0, sim::kEvery};
                     },
-                    3, 7, 7, true}),
+                    StepResult::EndNotAcknowledged, 7, 7, true}),
     test::CaseName());
 
 // A line's reply may come up to 10 s after the frame, the end frame's up to
@@ -337,9 +339,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SlaveSteps, ReplyIsAwaitedTenSecondsForALineAndHalfASecondForTheEnd) {
     bench.radio.faults().vanishAfterFrame = 0;
     UseLines({":00000001FF", ":00000001FF"});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
     const Micros start = bench.line.now();
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 2);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::NoReply);
     // The first line's exchange takes a few milliseconds, then 10 s pass.
     EXPECT_GE(bench.line.now() - start, Micros{10'000'000});
     EXPECT_LT(bench.line.now() - start, Micros{10'010'000});
@@ -348,9 +350,9 @@ TEST_F(SlaveSteps, ReplyIsAwaitedTenSecondsForALineAndHalfASecondForTheEnd) {
 TEST_F(SlaveSteps, EndFrameReplyIsAwaitedHalfASecondBeforeTheFirstByte) {
     bench.radio.faults().vanishAfterFrame = 0;
     UseLines({":00000001FF"});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
     const Micros start = bench.line.now();
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 3);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::EndNotAcknowledged);
     EXPECT_GE(bench.line.now() - start, Micros{500'000});
     EXPECT_LT(bench.line.now() - start, Micros{510'000});
 }
@@ -358,8 +360,8 @@ TEST_F(SlaveSteps, EndFrameReplyIsAwaitedHalfASecondBeforeTheFirstByte) {
 // A file without a line holding a colon sends the end frame alone.
 TEST_F(SlaveSteps, FileWithoutColonLinesSendsOnlyTheEndFrame) {
     UseLines({"NOTHING TO SEND", ""});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::Ok);
     Bytes expected = {0x48};
     expected.insert(expected.end(), kEndFrameBytes.begin(), kEndFrameBytes.end());
     EXPECT_EQ(bench.sentSinceMark(), expected);
@@ -371,11 +373,11 @@ TEST_F(SlaveSteps, FileWithoutColonLinesSendsOnlyTheEndFrame) {
 TEST_F(SlaveSteps, CancelDuringALineEndsAfterTheNextFrameIsSent) {
     const std::vector<std::string> lines = IntelHexLines(5, 5);
     UseLines(lines);
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
     bench.mark();
     const std::size_t firstTwoFrames = LineFrame(lines[0]).size() + LineFrame(lines[1]).size();
     bench.cancelWhen(bench.sentAtLeast(firstTwoFrames));
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 1);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::Failed);
 
     Bytes expected;
     for (int i = 0; i < 3; ++i) {
@@ -390,10 +392,10 @@ TEST_F(SlaveSteps, CancelDuringALineEndsAfterTheNextFrameIsSent) {
 
 TEST_F(SlaveSteps, CancelDuringTheLastLineEndsWithoutTheEndFrame) {
     UseLines({":00000001FF"});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
     bench.mark();
     bench.cancelWhen(bench.sentAtLeast(1));
-    EXPECT_EQ(TransferSlaveLines(bench.fw()), 1);
+    EXPECT_EQ(TransferSlaveLines(bench.fw()), StepResult::Failed);
     EXPECT_EQ(bench.sentSinceMark(), LineFrame(":00000001FF"));
 }
 
@@ -402,7 +404,7 @@ TEST_F(SlaveSteps, CancelDuringTheLastLineEndsWithoutTheEndFrame) {
 TEST_F(SlaveSteps, CancelBeforeTheEraseSelectionIsForgotten) {
     UseLines(IntelHexLines(3, 9));
     bench.state.StopRequested = true;
-    EXPECT_EQ(WriteSlaveCpu(bench.fw()), 0);
+    EXPECT_EQ(WriteSlaveCpu(bench.fw()), StepResult::Ok);
     EXPECT_TRUE(bench.radio.endFrameReceived());
     EXPECT_TRUE(bench.state.StopRequested);  // set again by the "Ok ?" answer
 }
@@ -413,7 +415,7 @@ TEST_F(SlaveSteps, CancelDuringTheEraseSelectionStopsAfterTheFirstFrame) {
     const std::vector<std::string> lines = IntelHexLines(3, 9);
     UseLines(lines);
     bench.cancelWhen(bench.sentAtLeast(1));
-    EXPECT_EQ(WriteSlaveCpu(bench.fw()), 1);
+    EXPECT_EQ(WriteSlaveCpu(bench.fw()), StepResult::Failed);
     Bytes expected = {0x48};
     const Bytes frame = LineFrame(lines[0]);
     expected.insert(expected.end(), frame.begin(), frame.end());
@@ -423,6 +425,7 @@ TEST_F(SlaveSteps, CancelDuringTheEraseSelectionStopsAfterTheFirstFrame) {
 struct RefusedFileCase {
     const char* name;
     std::vector<std::string> lines;  // after the header; empty: no file at all
+    test::ErrorCheck expectError;
 };
 
 class SlaveRefusedFiles : public SlaveSteps,
@@ -435,23 +438,24 @@ TEST_P(SlaveRefusedFiles, ThrowBeforeAnythingIsSent) {
     UseLines(c.lines);
     if (c.lines.empty())
         bench.state.SelectedFileName = folder.file("TN508001_S_V0000.SFL");  // missing
-    EXPECT_ANY_THROW(WriteSlaveCpu(bench.fw()));
+    c.expectError([this] { WriteSlaveCpu(bench.fw()); });
     EXPECT_TRUE(bench.sentSinceMark().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SlaveRefusedFiles,
-                         ::testing::Values(RefusedFileCase{"line_of_256_characters",
-                                                           {":020000040000FA",
-                                                            ":" + std::string(255, '0'),
-                                                            ":00000001FF"}},
-                                           RefusedFileCase{"missing_file", {}}),
-                         test::CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Files, SlaveRefusedFiles,
+    ::testing::Values(RefusedFileCase{"line_of_256_characters",
+                                      {":020000040000FA", ":" + std::string(255, '0'),
+                                       ":00000001FF"},
+                                      test::ExpectThrows<FileRefusedError>},
+                      RefusedFileCase{"missing_file", {}, test::ExpectThrows<FileAccessError>}),
+    test::CaseName());
 
 TEST_F(SlaveSteps, LineOf255CharactersIsSentWithItsLengthByte) {
     const std::string longest = ":" + std::string(254, '1');
     UseLines({longest});
-    ASSERT_EQ(SelectErase(bench.fw()), 0);
-    ASSERT_EQ(TransferSlaveLines(bench.fw()), 0);
+    ASSERT_EQ(SelectErase(bench.fw()), StepResult::Ok);
+    ASSERT_EQ(TransferSlaveLines(bench.fw()), StepResult::Ok);
     EXPECT_EQ(bench.radio.lines(), std::vector<std::string>{longest});
 }
 

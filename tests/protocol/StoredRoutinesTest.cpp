@@ -46,7 +46,7 @@ TEST(StoredRoutines, BuiltInRoutinesHaveTheirSizeLengthFieldAndCheckByte) {
         EXPECT_EQ(lengthField, known.lengthField);
         EXPECT_EQ(routine.bytes.back(), known.checkByte);
         EXPECT_EQ(std::accumulate(routine.bytes.begin(), routine.bytes.end(), 0u) % 256, 0u);
-        EXPECT_EQ(routine.pauseBeforeFirstByteMs, known.pauseMs);
+        EXPECT_EQ(routine.pauseBeforeFirstByte, std::chrono::milliseconds(known.pauseMs));
     }
 }
 

@@ -29,6 +29,13 @@ inline constexpr const char* kCompletionTextForTests =
     "steps below.\r\n1. Click on the OK button on the screen.\r\n2. Turn off the radio.\r\n"
     "3. Remove a LC-508B from the radio.";
 
+// Expects run to throw Error; cases of refused files name theirs with it.
+using ErrorCheck = void (*)(const std::function<void()>& run);
+template <class Error>
+void ExpectThrows(const std::function<void()>& run) {
+    EXPECT_THROW(run(), Error);
+}
+
 // Names parameterised cases after their `name` member.
 struct CaseName {
     template <class Case>
@@ -81,7 +88,7 @@ class TargetBench {
     // target procedure; true when that worked.
     bool Handshake() {
         run.ConfigurePort();
-        return run.Handshake() == 0;
+        return IsOk(run.Handshake());
     }
 
     // Marks the trace so that sentSinceMark() returns what followed.

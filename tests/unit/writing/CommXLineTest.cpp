@@ -110,7 +110,7 @@ TEST_F(CommXLineTest, AWaitForAnAnswerThatNeverComesLastsItsWholeTimeOut) {
         const auto started = std::chrono::steady_clock::now();
         fw.ReceivedCount = 0;
         fw.SendByte(0x4D);  // the radio on the other side stays silent
-        EXPECT_FALSE(fw.WaitForReply(3, 500));
+        EXPECT_FALSE(fw.WaitForReply(3, 500ms));
         EXPECT_GE(std::chrono::steady_clock::now() - started, 500ms)
             << "started " << startPoint.count() << " ms into a second";
     }
