@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QTimer>
 #include <chrono>
@@ -72,6 +73,9 @@ struct RadioOutcome {
     int attempts = 1;
 };
 
+// How often the station looks for a port again while none can be opened.
+constexpr std::chrono::milliseconds kPortPollInterval{500};
+
 std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find_first_of("\r\n"));
 }
@@ -88,6 +92,7 @@ std::string JoinNames(const std::vector<std::string>& names) {
 struct CancelTarget {
     PortListener* listener = nullptr;
     WriteRun* run = nullptr;
+    QEventLoop* pause = nullptr;
     bool requested = false;
 
     void cancel() {
@@ -96,6 +101,8 @@ struct CancelTarget {
             run->btnWCancelClick();
         } else if (listener != nullptr) {
             listener->stop();
+        } else if (pause != nullptr) {
+            pause->quit();
         }
     }
 };
@@ -110,8 +117,11 @@ class ListeningWrite {
   private:
     std::vector<ListenedPort> portsToListenTo() const;
     // Listens until a radio speaks; empty on Ctrl+C, when the limit passes or
-    // no port is left to listen to (with the reason shown).
-    std::optional<HeardRadio> waitForRadio(std::optional<std::chrono::milliseconds> limit);
+    // no port is left to listen to (with the reason shown unless quiet).
+    std::optional<HeardRadio> waitForRadio(std::optional<std::chrono::milliseconds> limit,
+                                           bool quiet = false);
+    // Handles events (Ctrl+C among them) for a while, sending nothing.
+    void pauseFor(std::chrono::milliseconds duration);
     RadioOutcome writeRadio(HeardRadio heard);
     int runStation();
     void showTally() const;
@@ -132,20 +142,22 @@ std::vector<ListenedPort> ListeningWrite::portsToListenTo() const {
 }
 
 std::optional<HeardRadio> ListeningWrite::waitForRadio(
-    std::optional<std::chrono::milliseconds> limit) {
+    std::optional<std::chrono::milliseconds> limit, bool quiet) {
     PortListener listener(portsToListenTo(), [](const ListenedPort& port) {
         std::fprintf(stderr, "qrb117-cli: %s vanished while listened to; left out from now on\n",
                      DisplayName(port).c_str());
     });
     listener.openAll();
     for (const auto& finding : listener.findings()) {
-        if (finding.verdict == PortVerdict::CannotOpen) {
+        if (finding.verdict == PortVerdict::CannotOpen && !quiet) {
             std::fprintf(stderr, "qrb117-cli: %s\n", FindingText(finding).c_str());
         }
     }
     const std::vector<std::string> names = listener.listenedNames();
     if (names.empty()) {
-        std::fprintf(stderr, "qrb117-cli: no port to listen to for a radio\n");
+        if (!quiet) {
+            std::fprintf(stderr, "qrb117-cli: no port to listen to for a radio\n");
+        }
         return std::nullopt;
     }
     std::fprintf(stderr, "Waiting for a radio on %s...\n", JoinNames(names).c_str());
@@ -218,6 +230,14 @@ RadioOutcome ListeningWrite::writeRadio(HeardRadio heard) {
     return out;
 }
 
+void ListeningWrite::pauseFor(std::chrono::milliseconds duration) {
+    QEventLoop pause;
+    QTimer::singleShot(duration, &pause, &QEventLoop::quit);
+    cancel_.pause = &pause;
+    pause.exec();
+    cancel_.pause = nullptr;
+}
+
 void ListeningWrite::showTally() const {
     std::string tally =
         std::to_string(completed_) + " completed, " + std::to_string(failed_) + " failed";
@@ -234,11 +254,23 @@ int ListeningWrite::runStation() {
         return kExitUsage;
     }
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
+    bool waitingForPort = false;
     while (!cancel_.requested) {
-        std::optional<HeardRadio> heard = waitForRadio(std::nullopt);
-        if (!heard) {
-            break;  // Ctrl+C, or nothing left to listen to
+        std::optional<HeardRadio> heard = waitForRadio(std::nullopt, waitingForPort);
+        if (cancel_.requested) {
+            break;
         }
+        if (!heard) {
+            // No port to listen to: a radio's USB interface leaves with the
+            // radio, so the station waits for the next one's port to appear.
+            if (!waitingForPort) {
+                std::fprintf(stderr, "Waiting for a port to appear (Ctrl+C ends the station)...\n");
+                waitingForPort = true;
+            }
+            pauseFor(kPortPollInterval);
+            continue;
+        }
+        waitingForPort = false;
         // No radio is written that could not be recorded: its port is
         // closed with nothing sent.
         if (!log.check()) {
