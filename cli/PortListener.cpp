@@ -9,7 +9,6 @@
 #include <exception>
 
 #include "serial/ComPortNames.h"
-#include "serial/SysfsRegistry.h"
 #include "serial/U_ComRS.h"
 
 namespace qrb::cli {
@@ -46,9 +45,9 @@ std::string DisplayName(const ListenedPort& port) {
 }
 
 std::vector<ListenedPort> ListedPorts() {
-    SysfsRegistry registry;
+    const std::unique_ptr<RegistryReader> registry = MakeSystemRegistry();
     std::vector<std::string> entries;
-    ListComPorts(registry, entries);
+    ListComPorts(*registry, entries);
     std::vector<ListenedPort> ports;
     for (const std::string& entry : entries) {
         // "COM12   (UIA-42)": the number ends at the first blank.

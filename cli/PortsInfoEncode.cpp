@@ -10,7 +10,6 @@
 #include "firmware/FirmwareError.h"
 #include "firmware/SflEncoder.h"
 #include "firmware/U_FileAccessQRB.h"
-#include "serial/SysfsRegistry.h"
 #include "serial/U_ComRS.h"
 
 namespace qrb::cli {
@@ -23,9 +22,9 @@ int RunPorts(const Arguments& args) {
     if (!commandLine.operands().empty()) {
         throw UsageError("ports takes no arguments");
     }
-    SysfsRegistry registry;
+    const std::unique_ptr<RegistryReader> registry = MakeSystemRegistry();
     std::vector<std::string> ports;
-    ListComPorts(registry, ports);
+    ListComPorts(*registry, ports);
     for (const auto& port : ports) {
         std::printf("%s\n", port.c_str());
     }

@@ -11,7 +11,10 @@ set(app_id org.qrb117.qrb117)
 set(packaging_dir ${CMAKE_SOURCE_DIR}/packaging)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/qrb117)
 
-install(TARGETS qrb117 qrb117-cli rq7300-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS qrb117 qrb117-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET rq7300-sim)  # the simulator is a Linux program
+  install(TARGETS rq7300-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 # The rest is for Linux desktops and Debian; other systems package otherwise.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   return()

@@ -1,10 +1,12 @@
 // Keeps a second copy of the program from running.
 //
-// The first copy holds an advisory lock on a file named QRB-117 in the
-// user's runtime directory for as long as it lives; a copy that finds the
-// lock taken ends at once.
+// On Windows the first copy creates the named mutex QRB-117 and holds it for
+// as long as it lives; a copy that can open the mutex ends at once. On Linux
+// the first copy holds an advisory lock on a file named QRB-117 in the
+// user's runtime directory instead.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qrb {
@@ -19,7 +21,8 @@ class InstanceGuard {
         Unavailable,    // no lock file could be made; the program runs unguarded
     };
 
-    // $XDG_RUNTIME_DIR/QRB-117, or /tmp/QRB-117-<uid> when that is unset.
+    // $XDG_RUNTIME_DIR/QRB-117, or /tmp/QRB-117-<uid> when that is unset;
+    // on Windows the mutex name QRB-117.
     static std::string DefaultLockPath();
 
     explicit InstanceGuard(const std::string& lockPath = DefaultLockPath());
@@ -31,7 +34,7 @@ class InstanceGuard {
     bool anotherCopyRuns() const { return state_ == State::HeldElsewhere; }
 
   private:
-    int fd_ = -1;
+    std::intptr_t held_ = -1;  // the lock file's descriptor, or the mutex handle
     State state_ = State::Unavailable;
 };
 

@@ -1,8 +1,6 @@
 // Finding the firmware files of one pattern in a folder: the search path, the
 // wildcard match, the date text of an entry and the listing itself.
-#include <QDate>
-#include <QTime>
-#include <ctime>
+#include <QDateTime>
 #include <utility>
 #include <vector>
 
@@ -45,17 +43,15 @@ DateTextFormat::DateTextFormat(const QLocale& locale)
 
 std::string DateTextFormat::text(long long secondsSinceEpoch) const {
     // The listing keeps two-second resolution: odd seconds round down.
-    const auto evenSeconds =
-        static_cast<std::time_t>(secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2));
-    std::tm local{};
-    if (!::localtime_r(&evenSeconds, &local)) {
+    const long long evenSeconds = secondsSinceEpoch - (((secondsSinceEpoch % 2) + 2) % 2);
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(evenSeconds, Qt::LocalTime);
+    if (!local.isValid()) {
         return std::string();
     }
-    QString text = locale_.toString(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                                    QLocale::ShortFormat);
-    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
+    QString text = locale_.toString(local.date(), QLocale::ShortFormat);
+    if (local.time() != QTime(0, 0)) {
         text += ' ';
-        text += locale_.toString(QTime(local.tm_hour, local.tm_min, local.tm_sec), timeFormat_);
+        text += locale_.toString(local.time(), timeFormat_);
     }
     return text.toStdString();
 }

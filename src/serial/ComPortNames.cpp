@@ -1,7 +1,6 @@
-// COM port numbers and the Linux devices that stand for them.
+// COM port numbers: the overrides of QRB117_COMPORTS, common to all platforms.
 #include "serial/ComPortNames.h"
 
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -9,18 +8,6 @@
 
 namespace qrb {
 namespace {
-
-// Each device family covers 32 consecutive COM numbers.
-struct DeviceFamily {
-    std::string_view name;  // device name without its index
-    int firstPort;          // COM number of index 0
-};
-constexpr std::array<DeviceFamily, 3> kFamilies{{
-    {"ttyS", 1},
-    {"ttyUSB", 33},
-    {"ttyACM", 65},
-}};
-constexpr int kPortsPerFamily = 32;
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -32,8 +19,15 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// A whole decimal number without sign; nullopt for anything else.
-std::optional<int> ParseIndex(std::string_view digits) {
+bool StartsWithComIgnoringCase(std::string_view text) {
+    return text.size() >= 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(text[2])) == 'M';
+}
+
+}  // namespace
+
+std::optional<int> ParseDecimalIndex(std::string_view digits) {
     if (digits.empty() || digits.size() > 9 ||
         !std::isdigit(static_cast<unsigned char>(digits[0]))) {
         return std::nullopt;
@@ -45,14 +39,6 @@ std::optional<int> ParseIndex(std::string_view digits) {
     }
     return value;
 }
-
-bool StartsWithComIgnoringCase(std::string_view text) {
-    return text.size() >= 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
-           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(text[2])) == 'M';
-}
-
-}  // namespace
 
 std::map<int, std::string> ParseComPortOverrides(const std::string& value) {
     std::map<int, std::string> overrides;
@@ -72,7 +58,7 @@ std::map<int, std::string> ParseComPortOverrides(const std::string& value) {
         if (!StartsWithComIgnoringCase(name) || path.empty()) {
             continue;
         }
-        const std::optional<int> portNo = ParseIndex(name.substr(3));
+        const std::optional<int> portNo = ParseDecimalIndex(name.substr(3));
         if (!portNo || *portNo < 1) {
             continue;
         }
@@ -84,38 +70,6 @@ std::map<int, std::string> ParseComPortOverrides(const std::string& value) {
 std::map<int, std::string> ComPortOverrides() {
     const char* value = std::getenv("QRB117_COMPORTS");
     return value == nullptr ? std::map<int, std::string>{} : ParseComPortOverrides(value);
-}
-
-std::string ComPortDevicePath(int portNo) {
-    const std::map<int, std::string> overrides = ComPortOverrides();
-    if (const auto found = overrides.find(portNo); found != overrides.end()) {
-        return found->second;
-    }
-    for (const DeviceFamily& family : kFamilies) {
-        const int index = portNo - family.firstPort;
-        if (index >= 0 && index < kPortsPerFamily) {
-            return "/dev/" + std::string(family.name) + std::to_string(index);
-        }
-    }
-    return {};
-}
-
-std::optional<int> ComPortNumberForDevice(const std::string& deviceName) {
-    std::string_view name = deviceName;
-    constexpr std::string_view kDevPrefix = "/dev/";
-    if (name.substr(0, kDevPrefix.size()) == kDevPrefix) {
-        name.remove_prefix(kDevPrefix.size());
-    }
-    for (const DeviceFamily& family : kFamilies) {
-        if (name.substr(0, family.name.size()) != family.name) {
-            continue;
-        }
-        const std::optional<int> index = ParseIndex(name.substr(family.name.size()));
-        if (index && *index < kPortsPerFamily) {
-            return family.firstPort + *index;
-        }
-    }
-    return std::nullopt;
 }
 
 }  // namespace qrb

@@ -25,13 +25,18 @@ void CommWorker::start() {
 
 void CommWorker::run() {
     execute();
-    portReleased_.count_down();
+    {
+        std::lock_guard lock(releaseMutex_);
+        portReleased_ = true;
+    }
+    releasedChanged_.notify_all();
     std::this_thread::sleep_for(session_.waits().threadEnd);
 }
 
 void CommWorker::waitUntilPortReleased() {
     if (thread_.joinable()) {
-        portReleased_.wait();
+        std::unique_lock lock(releaseMutex_);
+        releasedChanged_.wait(lock, [this] { return portReleased_; });
     }
 }
 

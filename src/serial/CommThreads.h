@@ -9,9 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <latch>
+#include <mutex>
 #include <thread>
 
 #include "serial/CommSession.h"
@@ -46,7 +47,11 @@ class CommWorker {
 
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
-    std::latch portReleased_{1};
+    // Not std::latch: libstdc++ 12 builds its wait on a waiter pool where no
+    // futex exists (MinGW), and there a count_down can be missed for good.
+    std::mutex releaseMutex_;
+    std::condition_variable releasedChanged_;
+    bool portReleased_ = false;
 };
 
 class TCommTransThread final : public CommWorker {

@@ -47,4 +47,8 @@ class RegistryReader {
     virtual std::unique_ptr<RegistryReader> NewAccessor() const = 0;
 };
 
+// The store of the platform the program was built for: the Windows
+// registry, or on Linux the one synthesised from sysfs.
+std::unique_ptr<RegistryReader> MakeSystemRegistry();
+
 }  // namespace qrb

@@ -2,8 +2,6 @@
 
 #include "ui/LookAlikeFonts.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -21,7 +19,6 @@
 
 #include "firmware/SettingsFile.h"
 #include "serial/ComPortNames.h"
-#include "serial/SysfsRegistry.h"
 #include "serial/U_ComRS.h"
 #include "ui/ComProbe.h"
 #include "ui/DefaultErrorBox.h"
@@ -54,10 +51,6 @@ constexpr BitRateButton kBitRateButtons[] = {
     {"rbtn38400bps", "38400 bps (&D)", QRect(28, 119, 90, 17)},
 };
 
-int DeviceAccessError(const std::string& devicePath) {
-    return ::access(devicePath.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-}
-
 template <typename Widget>
 Widget* Make(QWidget* parent, const char* objectName, const QRect& geometry) {
     auto* widget = new Widget(parent);
@@ -74,16 +67,16 @@ std::optional<int> PortNumberOfListItem(const QString& item) {
 }
 
 TfrmConfig::TfrmConfig(SharedState& state, QWidget* parent)
-    : QDialog(parent), state_(state), accessCheck_(DeviceAccessError) {
-    SysfsRegistry registry;
-    Create(registry);
+    : QDialog(parent), state_(state), accessCheck_(ComPortAccessError) {
+    const std::unique_ptr<RegistryReader> registry = MakeSystemRegistry();
+    Create(*registry);
 }
 
 TfrmConfig::TfrmConfig(SharedState& state, RegistryReader& registry, QWidget* parent,
                        PortAccessCheck accessCheck)
     : QDialog(parent),
       state_(state),
-      accessCheck_(accessCheck ? std::move(accessCheck) : PortAccessCheck(DeviceAccessError)) {
+      accessCheck_(accessCheck ? std::move(accessCheck) : PortAccessCheck(ComPortAccessError)) {
     Create(registry);
 }
 

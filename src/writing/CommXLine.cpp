@@ -1,8 +1,6 @@
 // The production line of the write engine.
 #include "writing/CommXLine.h"
 
-#include "writing/SleepPrecision.h"
-
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -11,7 +9,6 @@
 namespace qrb {
 
 CommXLine::CommXLine(CommXOptions options) : comm_(nullptr, std::move(options)) {
-    UseFineSleepPrecision();  // the line is built on the thread that runs the write
     comm_.setStopBit(TCommStopBits::csb2);
     comm_.setFlowCtrl(TCommFlowCtrls::cfcNone);
     comm_.setTimeOutReceive(5000);

@@ -12,6 +12,7 @@
 
 #include "serial/CommX.h"
 #include "writing/Line.h"
+#include "writing/SleepPrecision.h"
 
 namespace qrb {
 
@@ -48,6 +49,8 @@ class CommXLine : public Line {
     void applySettings();
     void wakeDispatcherIfItWouldBlock();
 
+    // Made on the thread that runs the write, for as long as the write runs.
+    FineSleepPrecision sleepPrecision_;
     TCommX comm_;
     QTimer receiveTimer_;
     PortSettings settings_;

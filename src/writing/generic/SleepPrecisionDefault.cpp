@@ -2,7 +2,8 @@
 
 namespace qrb {
 
-// Platforms without a per-thread timer slack keep their default precision.
-void UseFineSleepPrecision() {}
+// Platforms without a finer timer keep their default precision.
+FineSleepPrecision::FineSleepPrecision() = default;
+FineSleepPrecision::~FineSleepPrecision() = default;
 
 }  // namespace qrb

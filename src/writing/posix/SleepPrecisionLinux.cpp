@@ -4,9 +4,12 @@
 
 namespace qrb {
 
-void UseFineSleepPrecision() {
+FineSleepPrecision::FineSleepPrecision() {
     // 1 ns: the smallest slack; a failure only leaves the default.
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    held_ = ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
 }
+
+// The slack is the thread's own; the write's thread keeps it.
+FineSleepPrecision::~FineSleepPrecision() = default;
 
 }  // namespace qrb

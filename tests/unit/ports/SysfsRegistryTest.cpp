@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/SysfsRegistry.h"
 #include "serial/U_ComRS.h"
+#include "serial/posix/SysfsRegistry.h"
 
 namespace qrb {
 namespace {

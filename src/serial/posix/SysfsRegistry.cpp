@@ -1,4 +1,4 @@
-#include "serial/SysfsRegistry.h"
+#include "serial/posix/SysfsRegistry.h"
 
 #include <sys/stat.h>
 
@@ -297,6 +297,10 @@ std::string SysfsRegistry::ReadString(const std::string& name) {
 }
 std::unique_ptr<RegistryReader> SysfsRegistry::NewAccessor() const {
     return snapshot_.NewAccessor();
+}
+
+std::unique_ptr<RegistryReader> MakeSystemRegistry() {
+    return std::make_unique<SysfsRegistry>();
 }
 
 }  // namespace qrb

@@ -1,3 +1,4 @@
+// The instance guard on Linux: an advisory lock on a file.
 #include "app/InstanceGuard.h"
 
 #include <fcntl.h>
@@ -20,26 +21,26 @@ std::string InstanceGuard::DefaultLockPath() {
 InstanceGuard::InstanceGuard(const std::string& lockPath) {
     // O_NOFOLLOW: in a shared folder such as /tmp a planted link must not
     // make us create or lock someone else's file.
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) {
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
         return;
     }
     int rc;
     do {
-        rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
         state_ = State::Held;
+        held_ = fd;
         return;
     }
     state_ = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
-    ::close(fd_);
-    fd_ = -1;
+    ::close(fd);
 }
 
 InstanceGuard::~InstanceGuard() {
-    if (fd_ >= 0) {
-        ::close(fd_);  // releases the lock
+    if (held_ >= 0) {
+        ::close(static_cast<int>(held_));  // releases the lock
     }
 }
 

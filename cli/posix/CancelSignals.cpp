@@ -33,8 +33,7 @@ CancelSignals::CancelSignals(std::function<void()> onCancel, std::string notice)
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
         }
-        std::fprintf(stderr, "\nqrb117-cli: %s\n", notice_.c_str());
-        onCancel_();
+        cancel();
     });
     struct sigaction action {};
     action.sa_handler = OnCancelSignal;
@@ -53,6 +52,11 @@ CancelSignals::~CancelSignals() {
             fd = -1;
         }
     }
+}
+
+void CancelSignals::cancel() {
+    std::fprintf(stderr, "\nqrb117-cli: %s\n", notice_.c_str());
+    onCancel_();
 }
 
 }  // namespace qrb::cli
