@@ -232,7 +232,10 @@ RadioOutcome ListeningWrite::writeRadio(HeardRadio heard) {
 
 void ListeningWrite::pauseFor(std::chrono::milliseconds duration) {
     QEventLoop pause;
-    QTimer::singleShot(duration, &pause, &QEventLoop::quit);
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &pause, &QEventLoop::quit);
+    timer.start(duration);
     cancel_.pause = &pause;
     pause.exec();
     cancel_.pause = nullptr;

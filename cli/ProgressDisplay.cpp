@@ -1,6 +1,7 @@
 #include "cli/ProgressDisplay.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace qrb::cli {
 
@@ -51,7 +52,7 @@ void ProgressDisplay::drawBar(double fraction) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (fraction > 0.01) {
-        const int seconds = static_cast<int>(elapsed * (1.0 - fraction) / fraction + 0.5);
+        const int seconds = static_cast<int>(std::lround(elapsed * (1.0 - fraction) / fraction));
         char text[16];
         std::snprintf(text, sizeof text, "%02d:%02d", seconds / 60, seconds % 60);
         remaining = text;

@@ -9,7 +9,7 @@ QRB117_PACKAGES=(
   xvfb xauth xdotool imagemagick
   fonts-liberation fonts-wine
   binutils srecord
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
 )
 
 qrb117_missing_packages() {

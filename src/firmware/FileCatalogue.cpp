@@ -37,8 +37,8 @@ FileKind TargetFromFileName(std::string_view name) {
     return FileKind::NotFirmware;
 }
 
-FileCatalogue::FileCatalogue(std::string firmwareFolder, QLocale locale)
-    : FirmwareFolder(std::move(firmwareFolder)), locale_(std::move(locale)) {
+FileCatalogue::FileCatalogue(std::string firmwareFolder, const QLocale& locale)
+    : FirmwareFolder(std::move(firmwareFolder)), locale_(locale) {
     clearList();
 }
 

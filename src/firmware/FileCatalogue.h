@@ -93,7 +93,7 @@ struct TargetButtonState {
 class FileCatalogue {
   public:
     // firmwareFolder: the folder searched (normally the current directory).
-    explicit FileCatalogue(std::string firmwareFolder, QLocale locale = QLocale());
+    explicit FileCatalogue(std::string firmwareFolder, const QLocale& locale = QLocale());
 
     // The folder searched; the front end keeps it equal to the current
     // directory (file names in the rows are relative to it).

@@ -11,7 +11,7 @@ namespace {
 
 // A first line longer than this cannot hold a sensible port number; reading
 // stops there so that a stray huge file costs no memory.
-constexpr std::size_t kMaxFirstLineBytes = 64 * 1024;
+constexpr std::size_t kMaxFirstLineBytes = std::size_t{64} * 1024;
 
 constexpr char kEndOfFileByte = 0x1A;
 

@@ -9,8 +9,8 @@
 
 namespace qrb {
 
-inline constexpr std::size_t kMasterImageSize = 256 * 1024;
-inline constexpr std::size_t kOptionImageSize = 128 * 1024;
+inline constexpr std::size_t kMasterImageSize = std::size_t{256} * 1024;
+inline constexpr std::size_t kOptionImageSize = std::size_t{128} * 1024;
 
 struct FirmwareImage {
     std::vector<std::uint8_t> bytes;  // imageSize bytes, FF where no record wrote

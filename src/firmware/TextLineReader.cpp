@@ -8,7 +8,7 @@ namespace qrb {
 
 namespace {
 
-constexpr std::size_t kChunkSize = 256 * 1024;
+constexpr std::size_t kChunkSize = std::size_t{256} * 1024;
 constexpr char kEndOfFile = '\x1A';
 
 }  // namespace

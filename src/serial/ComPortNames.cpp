@@ -68,7 +68,8 @@ std::map<int, std::string> ParseComPortOverrides(const std::string& value) {
 }
 
 std::map<int, std::string> ComPortOverrides() {
-    const char* value = std::getenv("QRB117_COMPORTS");
+    // The program never changes its environment, so reading it is safe here.
+    const char* value = std::getenv("QRB117_COMPORTS");  // NOLINT(concurrency-mt-unsafe)
     return value == nullptr ? std::map<int, std::string>{} : ParseComPortOverrides(value);
 }
 

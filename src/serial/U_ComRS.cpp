@@ -16,6 +16,14 @@ namespace qrb {
 
 namespace {
 
+// The path of a subkey below a key.
+std::string SubKey(const std::string& key, const std::string& name) {
+    std::string path = key;
+    path += '\\';
+    path += name;
+    return path;
+}
+
 const char* const kDeviceMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 const char* const kPciEnumKey = "SYSTEM\\CurrentControlSet\\Enum\\PCI";
 const char* const kModemEnumKey = "Enum\\WDM_MODEM";
@@ -99,7 +107,7 @@ std::string FindInstanceValue(RegistryReader& accessor, const std::string& baseK
     }
     const std::vector<std::string> devices = accessor.GetKeyNames();
     for (const std::string& device : devices) {
-        const std::string deviceKey = baseKey + "\\" + device;
+        const std::string deviceKey = SubKey(baseKey, device);
         accessor.CloseKey();
         if (!accessor.OpenKeyReadOnly(deviceKey)) {
             continue;
@@ -107,7 +115,7 @@ std::string FindInstanceValue(RegistryReader& accessor, const std::string& baseK
         const std::vector<std::string> instances = accessor.GetKeyNames();
         for (const std::string& instance : instances) {
             accessor.CloseKey();
-            if (!accessor.OpenKeyReadOnly(deviceKey + "\\" + instance)) {
+            if (!accessor.OpenKeyReadOnly(SubKey(deviceKey, instance))) {
                 continue;
             }
             if (!accessor.ValueExists(valueName)) {

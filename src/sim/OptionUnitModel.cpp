@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 
 namespace qrb::sim {
@@ -32,10 +33,10 @@ constexpr std::size_t kFrameLength = 134;  // 50, 4-byte address, 128 bytes, che
 constexpr std::uint32_t kEndAddress = 0xFFFFFFFF;
 
 // Parameter commands: command, length, parameters, zero-sum check byte.
-const std::vector<std::uint8_t> kSelectDeviceBytes{0x10, 0x04, 0x30, 0x31, 0x30, 0x31, 0x2A};
-const std::vector<std::uint8_t> kSelectClockModeBytes{0x11, 0x01, 0x00, 0xEE};
-const std::vector<std::uint8_t> kSelectBitRateBytes{0x3F, 0x07, 0x00, 0x30, 0x06,
-                                                    0x90, 0x01, 0x01, 0x01, 0xF1};
+constexpr std::uint8_t kSelectDeviceBytes[] = {0x10, 0x04, 0x30, 0x31, 0x30, 0x31, 0x2A};
+constexpr std::uint8_t kSelectClockModeBytes[] = {0x11, 0x01, 0x00, 0xEE};
+constexpr std::uint8_t kSelectBitRateBytes[] = {0x3F, 0x07, 0x00, 0x30, 0x06,
+                                                0x90, 0x01, 0x01, 0x01, 0xF1};
 
 // Erase blocks of the unit's flash (first and last address).
 constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, OptionUnitModel::kEraseBlocks>
@@ -307,22 +308,23 @@ void OptionUnitModel::handleCommand(const std::vector<std::uint8_t>& command, Mi
 }
 
 void OptionUnitModel::handleParameter(const std::vector<std::uint8_t>& command, Micros at) {
-    const std::vector<std::uint8_t>* expected = &kSelectDeviceBytes;
+    std::span<const std::uint8_t> expectedBytes = kSelectDeviceBytes;
     Step step = Step::SelectDevice;
     if (command[0] == kSelectClockMode) {
-        expected = &kSelectClockModeBytes;
+        expectedBytes = kSelectClockModeBytes;
         step = Step::SelectClockMode;
     } else if (command[0] == kSelectBitRate) {
-        expected = &kSelectBitRateBytes;
+        expectedBytes = kSelectBitRateBytes;
         step = Step::SelectBitRate;
     }
+    const std::vector<std::uint8_t> expected(expectedBytes.begin(), expectedBytes.end());
     if (sum8(command) != 0) {
         violation(at, "command " + hexBytes(command) + ": its bytes do not sum to 0");
         refuse(step, at);
         return;
     }
-    if (command != *expected) {
-        violation(at, "expected " + hexBytes(*expected) + ", got " + hexBytes(command));
+    if (command != expected) {
+        violation(at, "expected " + hexBytes(expected) + ", got " + hexBytes(command));
         refuse(step, at);
         return;
     }

@@ -61,6 +61,7 @@ void RowDragGrid::MoveRow(int from, int to) {
         // on its way; the window must see no selection for that.
         const QSignalBlocker quiet(this);
         std::vector<QTableWidgetItem*> cells;
+        cells.reserve(static_cast<std::size_t>(columnCount()));
         for (int column = 0; column < columnCount(); ++column) {
             cells.push_back(takeItem(from, column));
         }

@@ -140,17 +140,17 @@ StepResult CheckBlankOrErase(WriteFramework& fw) {
 // Columns: name, command bytes, pause before sending (ms), awaited bytes (echo
 // included), first-byte time-out (ms), sends at most, StopRequested rule,
 // ReceivedCount cleared again just before the wait.
-const CommandStep kQueryProgrammingUnit {"QueryProgrammingUnit",  kQueryProgrammingUnitBytes,  10ms,  6,  500ms, 3, StopRule::EndsStep,          true};
-const CommandStep kSelectDevice         {"SelectDevice",          kSelectDeviceBytes,          10ms,  8,  500ms, 3, StopRule::EndsStep,          false};
-const CommandStep kSelectClockMode      {"SelectClockMode",       kSelectClockModeBytes,       10ms,  5,  500ms, 3, StopRule::EndsStep,          false};
-const CommandStep kSelectBitRate        {"SelectBitRate",         kSelectBitRateBytes,         10ms, 11,  500ms, 3, StopRule::EndsStep,          false};
-const CommandStep kConfirmBitRate       {"ConfirmBitRate",        kConfirmBitRateBytes,        50ms,  2,  500ms, 1, StopRule::PassesOn,          true};
-const CommandStep kEnterProgrammingState{"EnterProgrammingState", kEnterProgrammingStateBytes, 10ms,  1,  500ms, 1, StopRule::EndsStep,          true};
-const CommandStep kQueryBootStatus      {"QueryBootStatus",       kQueryBootStatusBytes,       10ms,  6,  500ms, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kCheckBlank           {"CheckBlank",            kCheckBlankBytes,            10ms,  3,  500ms, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kSelectErase          {"SelectErase",           kSelectEraseBytes,           10ms,  2, 5000ms, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kSelectProgramming    {"SelectProgramming",     kSelectProgrammingBytes,     10ms,  2,  500ms, 1, StopRule::ClearedBeforeWait, true};
-const CommandStep kReadUnitChecksum     {"ReadUnitChecksum",      kReadUnitChecksumBytes,      10ms,  8,  500ms, 1, StopRule::NotRead,           true};
+constexpr CommandStep kQueryProgrammingUnit {"QueryProgrammingUnit",  kQueryProgrammingUnitBytes,  10ms,  6,  500ms, 3, StopRule::EndsStep,          true};
+constexpr CommandStep kSelectDevice         {"SelectDevice",          kSelectDeviceBytes,          10ms,  8,  500ms, 3, StopRule::EndsStep,          false};
+constexpr CommandStep kSelectClockMode      {"SelectClockMode",       kSelectClockModeBytes,       10ms,  5,  500ms, 3, StopRule::EndsStep,          false};
+constexpr CommandStep kSelectBitRate        {"SelectBitRate",         kSelectBitRateBytes,         10ms, 11,  500ms, 3, StopRule::EndsStep,          false};
+constexpr CommandStep kConfirmBitRate       {"ConfirmBitRate",        kConfirmBitRateBytes,        50ms,  2,  500ms, 1, StopRule::PassesOn,          true};
+constexpr CommandStep kEnterProgrammingState{"EnterProgrammingState", kEnterProgrammingStateBytes, 10ms,  1,  500ms, 1, StopRule::EndsStep,          true};
+constexpr CommandStep kQueryBootStatus      {"QueryBootStatus",       kQueryBootStatusBytes,       10ms,  6,  500ms, 1, StopRule::ClearedBeforeWait, true};
+constexpr CommandStep kCheckBlank           {"CheckBlank",            kCheckBlankBytes,            10ms,  3,  500ms, 1, StopRule::ClearedBeforeWait, true};
+constexpr CommandStep kSelectErase          {"SelectErase",           kSelectEraseBytes,           10ms,  2, 5000ms, 1, StopRule::ClearedBeforeWait, true};
+constexpr CommandStep kSelectProgramming    {"SelectProgramming",     kSelectProgrammingBytes,     10ms,  2,  500ms, 1, StopRule::ClearedBeforeWait, true};
+constexpr CommandStep kReadUnitChecksum     {"ReadUnitChecksum",      kReadUnitChecksumBytes,      10ms,  8,  500ms, 1, StopRule::NotRead,           true};
 // clang-format on
 
 void SendCommandStep(WriteFramework& fw, const CommandStep& step) {

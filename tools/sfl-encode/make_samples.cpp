@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
         Random random(7300);
         constexpr std::uint32_t kMaster = 256 * 1024;
         constexpr std::uint32_t kOption = 128 * 1024;
-        constexpr std::size_t kSlaveBytes = 1000 * 16;
+        constexpr std::size_t kSlaveBytes = std::size_t{1000} * 16;
 
         const Bytes master1 = random.bytes(kMaster);
         writeFile(plainDir + "/TN508001_M_V0101.SFL",

@@ -60,8 +60,8 @@ PtyHost::PtyHost(RadioModel* model, PtyHostOptions options)
     if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
         fail("grantpt/unlockpt");
     }
-    const char* name = ptsname(master_);
-    if (name == nullptr) {
+    char name[128];
+    if (ptsname_r(master_, name, sizeof name) != 0) {
         fail("ptsname");
     }
     slavePath_ = name;
@@ -99,7 +99,7 @@ PtyHost::PtyHost(RadioModel* model, PtyHostOptions options)
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
-    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     startNs_ = monotonicNs();
 }
 

@@ -11,7 +11,8 @@
 namespace qrb {
 
 std::string InstanceGuard::DefaultLockPath() {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    // Read before any thread exists; the program never changes its environment.
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");  // NOLINT(concurrency-mt-unsafe)
     if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
         return std::string(runtimeDir) + "/" + kInstanceGuardName;
     }

@@ -12,13 +12,14 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 namespace qrb {
 
 namespace {
 
 std::string LastErrorText() {
-    return std::strerror(errno);
+    return std::generic_category().message(errno);  // strerror's text, thread-safe
 }
 
 int Descriptor(std::intptr_t handle) {
@@ -165,7 +166,8 @@ bool ListFolder(const std::string& folder, const std::function<bool(std::string_
     if (!dir) {
         return false;
     }
-    while (const dirent* entry = ::readdir(dir.get())) {
+    // readdir is safe on a stream no other thread uses.
+    while (const dirent* entry = ::readdir(dir.get())) {  // NOLINT(concurrency-mt-unsafe)
         if (!wanted(entry->d_name)) {
             continue;
         }

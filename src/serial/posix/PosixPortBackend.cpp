@@ -37,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kInvalidHandle = 0xFFFFFFFF;
 // Bytes held in our own input queue before we stop taking more from the
 // device; beyond it the driver's own buffer and flow control take over.
-constexpr std::size_t kInputQueueLimit = 64 * 1024;
+constexpr std::size_t kInputQueueLimit = std::size_t{64} * 1024;
 constexpr std::size_t kMaxPiecesPerWrite = 64;
 
 struct SpeedEntry {

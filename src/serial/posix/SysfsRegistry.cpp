@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -26,7 +27,7 @@ const char* const kPciKey = "SYSTEM\\CurrentControlSet\\Enum\\PCI";
 
 // Drivers of the kernel's serial core that sit between a tty and the driver
 // of the hardware; the hardware's driver is further up.
-const std::set<std::string, std::less<>> kSerialCoreDrivers = {"port", "ctrl"};
+constexpr std::array<std::string_view, 2> kSerialCoreDrivers = {"port", "ctrl"};
 
 enum class TtyFamily { kOnBoardUart, kUsbSerial, kCdcAcm };
 
@@ -96,8 +97,9 @@ std::string HardwareDriver(const fs::path& device, const fs::path& devicesRoot) 
         if (!fs::is_symlink(link, error)) {
             continue;
         }
-        const std::string driver = fs::read_symlink(link, error).filename().string();
-        if (!error && !driver.empty() && !kSerialCoreDrivers.contains(driver)) {
+        std::string driver = fs::read_symlink(link, error).filename().string();
+        if (!error && !driver.empty() &&
+            std::ranges::find(kSerialCoreDrivers, driver) == kSerialCoreDrivers.end()) {
             return driver;
         }
     }
