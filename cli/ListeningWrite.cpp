@@ -14,6 +14,7 @@
 #include "cli/StationLog.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
+#include "cli/WriteRunParts.h"
 #include "writing/RadioQRB.h"
 #include "writing/WriteTexts.h"
 
@@ -175,11 +176,7 @@ std::optional<HeardRadio> ListeningWrite::waitForRadio(
 }
 
 RadioOutcome ListeningWrite::writeRadio(HeardRadio heard) {
-    SharedState state;
-    state.SelectedTarget = setup_.facts.target;
-    state.SelectedFileName = setup_.file;
-    state.WriteAllAreas = setup_.facts.header.WriteAllAreas;
-    state.ComPortNumber = heard.port.portNo;
+    SharedState state = StateForWrite(setup_.facts, setup_.file, heard.port.portNo);
 
     std::unique_ptr<TerminalHost> terminal = setup_.makeHost();
     RecordingHost host(*terminal);
@@ -188,21 +185,7 @@ RadioOutcome ListeningWrite::writeRadio(HeardRadio heard) {
     TracingLine line(portLine, setup_.trace);
     WriteRun run(line, host, state);
 
-    bool watchdogFired = false;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    if (setup_.watchdogSeconds > 0) {
-        watchdog.setInterval(setup_.watchdogSeconds * 1000);
-        QObject::connect(&watchdog, &QTimer::timeout, [&] {
-            std::fprintf(
-                stderr, "\nqrb117-cli: no exchange with the radio for %d s; cancelling the write\n",
-                setup_.watchdogSeconds);
-            watchdogFired = true;
-            run.btnWCancelClick();
-        });
-        terminal->setOnActivity([&watchdog] { watchdog.start(); });
-        watchdog.start();
-    }
+    RunWatchdog watchdog(setup_.watchdogSeconds, *terminal, run);
 
     std::printf("Writing %s to the %s on %s\n", setup_.file.c_str(),
                 TargetName(setup_.facts.target).c_str(), portName.c_str());
@@ -221,7 +204,7 @@ RadioOutcome ListeningWrite::writeRadio(HeardRadio heard) {
         out.result = "completed";
     } else if (cancel_.requested && !cancelledBefore) {
         out.result = "cancelled";
-    } else if (watchdogFired) {
+    } else if (watchdog.fired()) {
         out.result = "failed: no exchange with the radio for " +
                      std::to_string(setup_.watchdogSeconds) + " s";
     } else {
@@ -334,16 +317,7 @@ int ListeningWrite::run() {
     if (!heard) {
         return kExitFailed;
     }
-    const RadioOutcome outcome = writeRadio(std::move(*heard));
-    switch (outcome.outcome) {
-        case RunOutcome::Completed:
-            return kExitOk;
-        case RunOutcome::FileError:
-            return kExitUsage;
-        case RunOutcome::Ended:
-            break;
-    }
-    return kExitFailed;
+    return ExitStatusFor(writeRadio(std::move(*heard)).outcome);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "cli/TerminalHost.h"
 #include "cli/TracingLine.h"
 #include "cli/Usage.h"
+#include "cli/WriteRunParts.h"
 #include "serial/CommX.h"
 #include "writing/CommXLine.h"
 #include "writing/RadioQRB.h"
@@ -171,11 +171,7 @@ int RunWrite(const Arguments& args) {
              }});
     }
 
-    SharedState state;
-    state.SelectedTarget = facts.target;
-    state.SelectedFileName = options.file;
-    state.WriteAllAreas = facts.header.WriteAllAreas;
-    state.ComPortNumber = port.number;
+    SharedState state = StateForWrite(facts, options.file, port.number);
 
     TerminalHost host(answers, ::isatty(STDERR_FILENO) != 0);
 
@@ -185,19 +181,7 @@ int RunWrite(const Arguments& args) {
 
     CancelSignals cancelOnSignal([&run] { run.btnWCancelClick(); });
 
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    if (options.watchdogSeconds > 0) {
-        watchdog.setInterval(options.watchdogSeconds * 1000);
-        QObject::connect(&watchdog, &QTimer::timeout, [&] {
-            std::fprintf(
-                stderr, "\nqrb117-cli: no exchange with the radio for %d s; cancelling the write\n",
-                options.watchdogSeconds);
-            run.btnWCancelClick();
-        });
-        host.setOnActivity([&watchdog] { watchdog.start(); });
-        watchdog.start();
-    }
+    RunWatchdog watchdog(options.watchdogSeconds, host, run);
 
     std::printf("Writing %s to the %s on %s\n", options.file.c_str(),
                 TargetName(facts.target).c_str(), options.port.c_str());
@@ -206,15 +190,7 @@ int RunWrite(const Arguments& args) {
     watchdog.stop();
     line.close();
 
-    switch (outcome) {
-        case RunOutcome::Completed:
-            return kExitOk;
-        case RunOutcome::FileError:
-            return kExitUsage;
-        case RunOutcome::Ended:
-            break;
-    }
-    return kExitFailed;
+    return ExitStatusFor(outcome);
 }
 
 }  // namespace qrb::cli
